@@ -1,0 +1,3 @@
+// Kernel-mode declarations for drivers; everything lives in wdm.h here.
+#pragma once
+#include <wdm.h>

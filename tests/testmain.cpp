@@ -1,0 +1,50 @@
+// Shared main of every test program: verifier findings fail the running test,
+// and every test must leave the pool exactly as it found it.
+#include "km/verifier.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+bool g_poolLeaked = false;
+
+class VerifierListener : public testing::EmptyTestEventListener {
+    kmsim::PoolUsage before_{};
+
+    void OnTestStart(const testing::TestInfo&) override
+    {
+        kmsim::TakeViolations();
+        kmsim::ClearPoolFaults();
+        kmsim::ClearDebugOutput();
+        before_ = kmsim::PoolOutstandingAll();
+    }
+
+    // Assertions cannot be raised once a test has ended, so a leak is
+    // printed against the test's name and fails the whole program.
+    void OnTestEnd(const testing::TestInfo& info) override
+    {
+        kmsim::ClearPoolFaults();
+        kmsim::PoolUsage after = kmsim::PoolOutstandingAll();
+        if (after.bytes != before_.bytes || after.allocations != before_.allocations) {
+            g_poolLeaked = true;
+            fprintf(stderr, "[  LEAKED  ] %s.%s: pool %llu -> %llu bytes\n%s", info.test_suite_name(),
+                    info.name(), (unsigned long long)before_.bytes, (unsigned long long)after.bytes,
+                    kmsim::PoolLeakReport().c_str());
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    kmsim::SetViolationHandler([](const kmsim::Violation& v) {
+        ADD_FAILURE() << "verifier (" << v.category << "): " << v.message;
+    });
+    testing::UnitTest::GetInstance()->listeners().Append(new VerifierListener);
+    int result = RUN_ALL_TESTS();
+    return g_poolLeaked ? 1 : result;
+}
