@@ -1,0 +1,5 @@
+#include "driverglobals.h"
+
+ULONG DontHideKinetraPorts = 0;
+volatile LONG ActiveStreamCount = 0;
+ULONG StreamFrameAnchor = 0;

@@ -1,0 +1,13 @@
+// State shared by every device the driver serves.
+#pragma once
+
+#include <ntddk.h>
+
+// Non-zero shows every device's Kinetra MIDI ports; read once at driver entry
+// from the service's Parameters key.
+extern ULONG DontHideKinetraPorts;
+
+// Streams whose outstanding transfer count is above zero (interlocked).
+extern volatile LONG ActiveStreamCount;
+// USB frame of the common grid on which every stream starts its transfers.
+extern ULONG StreamFrameAnchor;

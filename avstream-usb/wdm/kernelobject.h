@@ -1,0 +1,33 @@
+// Pool tags and the allocation base of the driver's objects.
+#pragma once
+
+#include <ntddk.h>
+
+// Objects: bytes "KCNw" in memory order.
+constexpr ULONG kObjectTag = 0x774E434B;
+// Buffers of the USB and filter layers: bytes "mrvu" in memory order.
+constexpr ULONG kBufferTag = 0x7576726D;
+
+// Driver objects come zero-filled from non-paged pool and return to it; a
+// failed allocation yields null (the kernel build has no exceptions).
+class KernelObject {
+public:
+    static void* operator new(size_t size) noexcept { return ::operator new(size, NonPagedPool, kObjectTag); }
+    static void operator delete(void* p) noexcept
+    {
+        if (p) ExFreePoolWithTag(p, kObjectTag);
+    }
+};
+
+// Non-paged zeroed buffer of the USB and filter layers; null on failure.
+inline PVOID AllocateBuffer(SIZE_T bytes, POOL_TYPE pool = NonPagedPool)
+{
+    PVOID p = ExAllocatePoolWithTag(pool, bytes, kBufferTag);
+    if (p) RtlZeroMemory(p, bytes);
+    return p;
+}
+
+inline void FreeBuffer(PVOID p)
+{
+    if (p) ExFreePoolWithTag(p, kBufferTag);
+}

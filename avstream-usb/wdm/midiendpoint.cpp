@@ -1,0 +1,74 @@
+#include "midiendpoint.h"
+
+#include "usbdevice.h"
+
+MidiEndpoint::MidiEndpoint(UsbEndpoint* endpoint) : m_endpoint(endpoint)
+{
+    KeInitializeEvent(&m_bufferFree[0], NotificationEvent, FALSE);
+    KeInitializeEvent(&m_bufferFree[1], NotificationEvent, FALSE);
+    KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
+    ExInitializeFastMutex(&m_pumpMutex);
+    m_packetSize = endpoint->Pipe().MaximumPacketSize;
+}
+
+bool MidiEndpoint::Initialize()
+{
+    // A pipe that cannot carry a byte is of no use.
+    if (m_packetSize == 0) return false;
+    const CCHAR stackSize = static_cast<CCHAR>(m_endpoint->LowerStackSize() + 1);
+    for (ULONG i = 0; i < 2; ++i) {
+        m_irps[i] = IoAllocateIrp(stackSize, FALSE);
+        m_buffers[i] = static_cast<PUCHAR>(AllocateBuffer(m_packetSize));
+        if (!m_irps[i] || !m_buffers[i]) return false;
+    }
+    return AddPort(0) != nullptr;
+}
+
+MidiEndpoint::~MidiEndpoint()
+{
+    StopEndpoint();
+    for (ULONG i = 0; i < 2; ++i) {
+        if (m_irps[i]) IoFreeIrp(m_irps[i]);
+        FreeBuffer(m_buffers[i]);
+    }
+    DestroyPorts();
+}
+
+MidiPort* MidiEndpoint::AddPort(ULONG cable)
+{
+    if (m_portCount >= kMaxMidiPorts) return nullptr;
+    auto* port = new MidiPort(this, cable);
+    if (port) m_ports[m_portCount++] = port;
+    return port;
+}
+
+void MidiEndpoint::DestroyPorts()
+{
+    while (m_portCount > 0) {
+        --m_portCount;
+        delete m_ports[m_portCount];
+        m_ports[m_portCount] = nullptr;
+    }
+}
+
+ULONG MidiEndpoint::DirectionBit() const
+{
+    return m_endpoint->DirectionBit();
+}
+
+void MidiEndpoint::StartEndpoint()
+{
+    m_endpoint->ResetPipe();
+    if (DirectionBit() == 0) {
+        KeSetEvent(&m_bufferFree[0], IO_NO_INCREMENT, FALSE);
+        KeSetEvent(&m_bufferFree[1], IO_NO_INCREMENT, FALSE);
+    }
+}
+
+void MidiEndpoint::StopEndpoint()
+{
+    m_endpoint->AbortPipe();
+    if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    KeClearEvent(&m_bufferFree[0]);
+    KeClearEvent(&m_bufferFree[1]);
+}
