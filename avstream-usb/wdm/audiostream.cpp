@@ -16,6 +16,7 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
       m_bytesPerFrame(kWireBytesPerSample * channels)
 {
     KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
+    KeInitializeSpinLock(&m_serviceLock);
 
     const USB_DEVICE_DESCRIPTOR& device = endpoint->Device()->DeviceDescriptor();
     ULONG maxPacket = endpoint->Pipe().MaximumPacketSize;
@@ -128,4 +129,20 @@ NTSTATUS AudioStream::BuildTransfers()
         }
     }
     return STATUS_SUCCESS;
+}
+
+NTSTATUS AudioStream::ResizeTransfers(ULONG n)
+{
+    if (m_running) return STATUS_DEVICE_BUSY;
+    m_urbSize = n;
+    FreeBuffer(m_buffer);
+    m_buffer = static_cast<PUCHAR>(AllocateBuffer(SIZE_T(2) * m_packetStride * n));
+    NTSTATUS status = BuildTransfers();
+    if (!NT_SUCCESS(status)) {
+        // Start refuses a stream without a rate: it cannot run on transfers
+        // it does not have.
+        m_bytesPerSecond = 0;
+        m_sampleRate = 0;
+    }
+    return status;
 }

@@ -24,6 +24,9 @@ struct IsoTransfer {
     ULONG length;  // bytes to send or room to receive
     ULONG packets;
     USBD_PIPE_HANDLE pipeHandle;
+    // 1 from hand-down until the transfer is uncounted, by its completion
+    // or by a hand-down that failed; whichever comes first uncounts it.
+    volatile LONG counted;
 };
 
 class AudioStream : public KernelObject {
@@ -34,6 +37,32 @@ public:
     // Sends the sampling-frequency request and rebuilds the transfers; the
     // current rate sends nothing.
     NTSTATUS SetSampleRate(ULONG rate);
+    // Rebuilds the buffer and transfers for n frames per transfer; a running
+    // stream is left alone (callers suspend it first).
+    NTSTATUS ResizeTransfers(ULONG n);
+
+    // A pin entering RUN; the first one starts the stream. Fails when all
+    // client slots are taken.
+    NTSTATUS AttachClient(AudioPin* pin);
+    // A pin leaving RUN; the last one stops the stream and waits for its
+    // transfers.
+    void DetachClient(AudioPin* pin);
+    NTSTATUS Start();
+    void Stop();
+    // Stops a running stream and remembers to restart it on Resume.
+    void Suspend();
+    void Resume();
+
+    // Called by a client's Process during a service pass: fills (render) or
+    // drains (capture) the transfer being served. The result says whether
+    // the transfer has room (render) or data (capture) left for this client.
+    bool RenderFromClient(const UCHAR* source, ULONG sourceBytes, ULONG bitsPerSample, ULONG clientChannels,
+                          ULONG* consumed);
+    bool CaptureToClient(PUCHAR destination, ULONG destinationBytes, ULONG bitsPerSample, ULONG* produced);
+
+    bool IsRunning() const { return m_running; }
+    LONG Outstanding() const { return m_outstanding; }
+    ULONG NextFrame() const { return m_nextFrame; }
 
     UsbEndpoint* Endpoint() const { return m_endpoint; }
     bool IsCapture() const;
@@ -45,6 +74,15 @@ public:
     const IsoTransfer& Transfer(ULONG i) const { return m_transfers[i]; }
 
 private:
+    static NTSTATUS OnTransferComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+    void CompleteTransfer(IsoTransfer& transfer, PIRP irp);
+    NTSTATUS Submit(IsoTransfer& transfer, ULONG startFrame);
+    void SizeRenderPackets(IsoTransfer& transfer);
+    void ServeClients(IsoTransfer& transfer);
+    NTSTATUS Resubmit(IsoTransfer& transfer);
+    void AddOutstanding();
+    void RemoveOutstanding();
+    ULONG CurrentFrame() const;
     NTSTATUS SendSampleRate(ULONG rate);
     NTSTATUS BuildTransfers();
     void FreeTransfer(IsoTransfer& transfer);
@@ -73,4 +111,7 @@ private:
     ULONG m_bytesPerFrame;
     ULONG m_clientPacket = 0;
     ULONG m_clientOffset = 0;
+    // Guards the client table and the per-pass state: the two transfers may
+    // complete on two processors, and pins attach and detach meanwhile.
+    KSPIN_LOCK m_serviceLock;
 };

@@ -59,7 +59,11 @@ ULONG MidiEndpoint::DirectionBit() const
 void MidiEndpoint::StartEndpoint()
 {
     m_endpoint->ResetPipe();
-    if (DirectionBit() == 0) {
+    if (DirectionBit() == 1) {
+        // A read still in flight (a start without a stop) keeps its IRP.
+        for (ULONG i = 0; i < 2; ++i)
+            if (!m_counted[i]) SubmitTransfer(i, 0, nullptr);
+    } else {
         KeSetEvent(&m_bufferFree[0], IO_NO_INCREMENT, FALSE);
         KeSetEvent(&m_bufferFree[1], IO_NO_INCREMENT, FALSE);
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "kernelobject.h"
+#include "midiparser.h"
 #include "midiport.h"
 
 #include <usb.h>
@@ -16,7 +17,20 @@ class MidiEndpoint : public KernelObject {
 public:
     virtual ~MidiEndpoint();
 
-    // Resets the pipe; an OUT endpoint then has both packet buffers free.
+    // Packs source bytes of port `portIndex` into the packet; on entry
+    // *taken is what the source holds, on return what was used. Returns
+    // whether the packet is full.
+    virtual bool PackOutput(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source, ULONG* taken,
+                            ULONG portIndex) = 0;
+    // Turns a received packet into messages for the ports and delivers them.
+    virtual void UnpackInput(const UCHAR* packet, ULONG received);
+    // The MIDI bytes of a received packet; false when there are none.
+    virtual bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) = 0;
+    // Packs pending output of the ports into the next packet and sends it.
+    virtual void PumpOutput();
+
+    // Resets the pipe; an IN endpoint then keeps two reads in flight, an OUT
+    // endpoint has both packet buffers free.
     void StartEndpoint();
     // Aborts the pipe, waits for transfers in flight, and marks both OUT
     // buffers busy until the next start.
@@ -27,9 +41,17 @@ public:
     UsbEndpoint* Endpoint() const { return m_endpoint; }
     ULONG DirectionBit() const;
     ULONG PacketSize() const { return m_packetSize; }
+    ULONG CurrentFrame() const;
+    NTSTATUS SubmitTransfer(ULONG index, ULONG length, PUCHAR buffer);
 
 protected:
     explicit MidiEndpoint(UsbEndpoint* endpoint);
+    static NTSTATUS OnMidiTransferComplete(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+    void CompleteTransfer(PIRP irp);
+    // Waits up to a second for buffer i to be free.
+    bool WaitBufferFree(ULONG index);
+    void AddOutstanding();
+    void RemoveOutstanding();
     // Allocates the transfer resources and the port on cable 0; false when
     // any allocation fails.
     bool Initialize();
@@ -63,4 +85,8 @@ protected:
     _URB_BULK_OR_INTERRUPT_TRANSFER m_urbs[2] = {};
     volatile LONG m_outstanding = 0;
     KEVENT m_idleEvent;
+    MidiParser m_parser;
+    // Per transfer: 1 while counted in m_outstanding; the completion or a
+    // failed hand-down, whichever comes first, uncounts it.
+    volatile LONG m_counted[2] = {};
 };

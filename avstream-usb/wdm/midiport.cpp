@@ -5,3 +5,87 @@ MidiPort::MidiPort(MidiEndpoint* endpoint, ULONG cable) : m_cable(cable), m_endp
     ExInitializeFastMutex(&m_outputMutex);
     KeInitializeSpinLock(&m_listenerLock);
 }
+
+#include "midiendpoint.h"
+#include "usbmidipin.h"
+
+namespace {
+// Pumps in a row that took nothing before a write gives up.
+constexpr ULONG kPumpBudget = 3;
+}
+
+void MidiPort::WriteOutput(const UCHAR* bytes, ULONG length)
+{
+    m_pendingData = bytes;
+    m_pendingLength = length;
+    ULONG budget = kPumpBudget;
+    while (budget > 0) {
+        const ULONG before = m_pendingLength;
+        m_endpoint->PumpOutput();
+        if (m_pendingLength == before) --budget;
+    }
+    m_pendingLength = 0;
+    m_pendingData = nullptr;
+}
+
+ULONG MidiPort::PeekPending(const UCHAR** data) const
+{
+    *data = m_pendingData;
+    return m_pendingLength;
+}
+
+void MidiPort::ConsumePending(ULONG n)
+{
+    if (m_pendingLength > n) {
+        m_pendingData += n;
+        m_pendingLength -= n;
+    } else {
+        m_pendingData = nullptr;
+        m_pendingLength = 0;
+    }
+}
+
+void MidiPort::AppendEvent(const UCHAR* bytes, ULONG size)
+{
+    if (size == 0 || size > kMidiEventStoreSize) return;
+    if (m_eventCount == kMaxMidiEvents) DeliverEvents();
+    RtlCopyMemory(m_eventStore[m_eventCount], bytes, size);
+    m_events[m_eventCount] = {size, m_eventStore[m_eventCount]};
+    ++m_eventCount;
+}
+
+void MidiPort::DeliverEvents()
+{
+    if (m_eventCount == 0) return;
+    KIRQL irql;
+    KeAcquireSpinLock(&m_listenerLock, &irql);
+    const ULONG time = m_endpoint->CurrentFrame();
+    for (UsbMidiPin* listener : m_listeners)
+        if (listener) listener->EnqueueMidiMessages(m_events, m_eventCount, time);
+    m_eventCount = 0;
+    KeReleaseSpinLock(&m_listenerLock, irql);
+}
+
+void MidiPort::AddListener(UsbMidiPin* pin)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_listenerLock, &irql);
+    bool present = false;
+    for (UsbMidiPin* listener : m_listeners) present = present || listener == pin;
+    for (ULONG i = 0; !present && i < kMaxMidiListeners; ++i) {
+        if (!m_listeners[i]) {
+            m_listeners[i] = pin;
+            break;
+        }
+    }
+    KeReleaseSpinLock(&m_listenerLock, irql);
+}
+
+void MidiPort::RemoveListener(UsbMidiPin* pin)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_listenerLock, &irql);
+    for (UsbMidiPin*& listener : m_listeners)
+        if (listener == pin) listener = nullptr;
+    KeReleaseSpinLock(&m_listenerLock, irql);
+}

@@ -21,8 +21,26 @@ public:
 
     ULONG Cable() const { return m_cable; }
     MidiEndpoint* Endpoint() const { return m_endpoint; }
-    // Serialises the out pins writing to this cable.
+    // Serialises the out pins writing to this cable; WriteOutput runs with
+    // it held, and the endpoint's pump mutex is taken inside it.
     PFAST_MUTEX OutputMutex() { return &m_outputMutex; }
+
+    // Leaves the bytes pending and pumps the endpoint until they are taken
+    // or three pumps in the whole write made no progress; what is left then
+    // is dropped.
+    void WriteOutput(const UCHAR* bytes, ULONG length);
+    ULONG PeekPending(const UCHAR** data) const;
+    void ConsumePending(ULONG n);
+
+    // Received messages, delivered in batches to every listener with one
+    // time stamp. A full batch is delivered before the next message is
+    // added, so a packet yielding more than a batch loses nothing.
+    void AppendEvent(const UCHAR* bytes, ULONG size);
+    void DeliverEvents();
+
+    // A pin is stored once; a port with 16 listeners takes no more.
+    void AddListener(UsbMidiPin* pin);
+    void RemoveListener(UsbMidiPin* pin);
 
 private:
     ULONG m_cable;
@@ -31,7 +49,7 @@ private:
     KSPIN_LOCK m_listenerLock;
     UsbMidiPin* m_listeners[kMaxMidiListeners] = {};
     ULONG m_pendingLength = 0;
-    PUCHAR m_pendingData = nullptr;
+    const UCHAR* m_pendingData = nullptr;
     MidiEvent m_events[kMaxMidiEvents] = {};
     UCHAR m_eventStore[kMaxMidiEvents][kMidiEventStoreSize] = {};
     ULONG m_eventCount = 0;

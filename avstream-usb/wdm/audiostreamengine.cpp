@@ -1,0 +1,233 @@
+// The isochronous engine of a stream: two transfers in flight back to back,
+// each completion sizing, serving and resubmitting the transfer.
+#include "audiopin.h"
+#include "audiostream.h"
+#include "driverglobals.h"
+#include "usbdevice.h"
+
+#include <usbioctl.h>
+
+namespace {
+// The first transfer of a stream starts this far ahead of the current frame
+// when no stream runs; later streams join the grid at least kMinLead ahead.
+constexpr ULONG kStartLead = 10;
+constexpr ULONG kMinLead = 5;
+
+// The two top bits of a USBD status: 01 = pending.
+bool UrbPending(USBD_STATUS status)
+{
+    return (ULONG(status) >> 30) == 1;
+}
+}  // namespace
+
+ULONG AudioStream::CurrentFrame() const
+{
+    return m_endpoint->Device()->GetCurrentFrame();
+}
+
+void AudioStream::AddOutstanding()
+{
+    if (InterlockedIncrement(&m_outstanding) == 1) {
+        KeClearEvent(&m_idleEvent);
+        InterlockedIncrement(&ActiveStreamCount);
+    }
+}
+
+void AudioStream::RemoveOutstanding()
+{
+    if (InterlockedDecrement(&m_outstanding) == 0) {
+        InterlockedDecrement(&ActiveStreamCount);
+        KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
+    }
+}
+
+NTSTATUS AudioStream::Start()
+{
+    if (m_bytesPerSecond == 0) return STATUS_DEVICE_NOT_READY;
+    // Never run on transfers or a buffer that could not be allocated.
+    if (!m_buffer || !m_transfers[0].irp || !m_transfers[1].irp) return STATUS_INSUFFICIENT_RESOURCES;
+
+    RtlZeroMemory(m_buffer, SIZE_T(2) * m_packetStride * m_urbSize);
+    const ULONG frame = CurrentFrame();
+    if (ActiveStreamCount == 0) StreamFrameAnchor = frame + kStartLead;
+    // Signed distance, so that the grid follows the frame counter across its
+    // wrap.
+    while (LONG(StreamFrameAnchor - (frame + kMinLead)) < 0) StreamFrameAnchor += m_urbSize;
+
+    m_fracAccumulator = 0;
+    m_running = TRUE;
+    NTSTATUS status = Submit(m_transfers[0], StreamFrameAnchor);
+    if (NT_SUCCESS(status)) status = Submit(m_transfers[1], StreamFrameAnchor + m_urbSize);
+    m_nextFrame = StreamFrameAnchor + 2 * m_urbSize;
+    if (!NT_SUCCESS(status)) m_running = FALSE;
+    return status;
+}
+
+NTSTATUS AudioStream::Submit(IsoTransfer& transfer, ULONG startFrame)
+{
+    auto& iso = transfer.urb->UrbIsochronousTransfer;
+    if (transfer.counted || UrbPending(iso.Hdr.Status)) return STATUS_PENDING;
+
+    iso.Hdr.Length = static_cast<USHORT>(UrbLength());
+    iso.Hdr.Function = URB_FUNCTION_ISOCH_TRANSFER;
+    iso.Hdr.Status = 0;
+    iso.Hdr.UsbdDeviceHandle = nullptr;
+    iso.Hdr.UsbdFlags = 0;
+    iso.PipeHandle = transfer.pipeHandle;
+    iso.TransferFlags = transfer.directionIn ? USBD_TRANSFER_DIRECTION_IN : 0;
+    if (startFrame == 0) iso.TransferFlags |= USBD_START_ISO_TRANSFER_ASAP;
+    iso.TransferBufferLength = transfer.length;
+    iso.TransferBuffer = transfer.data;
+    iso.TransferBufferMDL = nullptr;
+    iso.UrbLink = nullptr;
+    RtlZeroMemory(&iso.hca, sizeof(iso.hca));
+    iso.StartFrame = startFrame;
+    iso.NumberOfPackets = transfer.packets;
+    iso.ErrorCount = 0;
+
+    IoReuseIrp(transfer.irp, STATUS_NOT_SUPPORTED);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(transfer.irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = transfer.urb;
+    IoSetCompletionRoutine(transfer.irp, OnTransferComplete, &transfer, TRUE, TRUE, TRUE);
+
+    transfer.counted = 1;
+    AddOutstanding();
+    NTSTATUS status = m_endpoint->CallLowerDriver(transfer.irp);
+    // A hand-down that failed at once may or may not have run the completion
+    // routine; the one of the two that finds the transfer counted uncounts it.
+    if (!NT_SUCCESS(status) && InterlockedExchange(&transfer.counted, 0) == 1) RemoveOutstanding();
+    return status;
+}
+
+NTSTATUS AudioStream::OnTransferComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    auto* transfer = static_cast<IsoTransfer*>(context);
+    transfer->owner->CompleteTransfer(*transfer, irp);
+    // The IRP stays with the stream.
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+void AudioStream::CompleteTransfer(IsoTransfer& transfer, PIRP irp)
+{
+    // A hand-down already reported as failed has been uncounted; its
+    // completion only drains.
+    if (InterlockedExchange(&transfer.counted, 0) == 0) return;
+
+    const NTSTATUS status = irp->IoStatus.Status;
+    if (irp->Cancel || status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED ||
+        USBD_ERROR(transfer.urb->UrbHeader.Status))
+        m_running = FALSE;
+
+    if (m_running) {
+        if (!transfer.directionIn) SizeRenderPackets(transfer);
+        ServeClients(transfer);
+        Resubmit(transfer);
+    }
+    RemoveOutstanding();
+}
+
+// Whole frames per packet from the nominal rate; the remainder carries over
+// so that the long-term rate is exact.
+void AudioStream::SizeRenderPackets(IsoTransfer& transfer)
+{
+    auto& iso = transfer.urb->UrbIsochronousTransfer;
+    ULONG sum = 0;
+    for (ULONG k = 0; k < transfer.packets; ++k) {
+        const ULONG t = m_fracAccumulator + m_bytesPerSecond;
+        const ULONG frames = t / (m_bytesPerFrame * 1000);
+        const ULONG bytes = frames * m_bytesPerFrame;
+        m_fracAccumulator = t - bytes * 1000;
+        iso.IsoPacket[k].Offset = sum;
+        iso.IsoPacket[k].Length = bytes;
+        sum += bytes;
+    }
+    transfer.length = sum;
+    RtlZeroMemory(transfer.data, sum);
+}
+
+void AudioStream::ServeClients(IsoTransfer& transfer)
+{
+    KeAcquireSpinLockAtDpcLevel(&m_serviceLock);
+    m_mixing = FALSE;
+    for (ULONG i = 0; i < m_clientCount; ++i) {
+        AudioPin* client = m_clients[i];
+        if (!client) continue;
+        m_clientOffset = 0;
+        m_clientPacket = 0;
+        m_currentTransfer = &transfer;
+        client->AttemptProcessing();
+        m_currentTransfer = nullptr;
+        m_mixing = TRUE;
+    }
+    KeReleaseSpinLockFromDpcLevel(&m_serviceLock);
+}
+
+NTSTATUS AudioStream::Resubmit(IsoTransfer& transfer)
+{
+    if (!m_running) return STATUS_DEVICE_NOT_READY;
+    const ULONG frame = CurrentFrame();
+    // Fallen behind: restart one transfer length ahead.
+    if (LONG(m_nextFrame - frame) <= 0) m_nextFrame = frame + m_urbSize;
+    NTSTATUS status = Submit(transfer, m_nextFrame);
+    if (!NT_SUCCESS(status)) m_running = FALSE;
+    m_nextFrame += transfer.packets;
+    return status;
+}
+
+NTSTATUS AudioStream::AttachClient(AudioPin* pin)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_serviceLock, &irql);
+    ULONG slot = 0;
+    while (slot < m_clientCount && m_clients[slot]) ++slot;
+    if (slot == kMaxStreamClients) {
+        KeReleaseSpinLock(&m_serviceLock, irql);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    m_clients[slot] = pin;
+    if (slot == m_clientCount) ++m_clientCount;
+    KeReleaseSpinLock(&m_serviceLock, irql);
+
+    if (++m_runCount == 1) Start();
+    return STATUS_SUCCESS;
+}
+
+void AudioStream::DetachClient(AudioPin* pin)
+{
+    bool found = false;
+    KIRQL irql;
+    // Once the slot is cleared under the lock, no service pass still uses
+    // the pin.
+    KeAcquireSpinLock(&m_serviceLock, &irql);
+    for (ULONG i = 0; i < m_clientCount; ++i) {
+        if (m_clients[i] == pin) {
+            m_clients[i] = nullptr;
+            found = true;
+        }
+    }
+    KeReleaseSpinLock(&m_serviceLock, irql);
+
+    if (found && --m_runCount == 0) Stop();
+}
+
+void AudioStream::Stop()
+{
+    m_running = FALSE;
+    if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+}
+
+void AudioStream::Suspend()
+{
+    if (!m_running) return;
+    m_resumePending = TRUE;
+    Stop();
+}
+
+void AudioStream::Resume()
+{
+    if (!m_resumePending) return;
+    m_resumePending = FALSE;
+    Start();
+}

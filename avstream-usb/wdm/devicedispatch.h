@@ -1,0 +1,6 @@
+// The kernel-streaming device dispatch: lifecycle of one USB audio device.
+#pragma once
+
+#include <ks.h>
+
+extern const KSDEVICE_DISPATCH UsbAudioDeviceDispatch;

@@ -1,0 +1,18 @@
+// Constant tables the filter descriptor copies from: pin templates, data
+// ranges, categories and automation tables.
+#pragma once
+
+#include <ks.h>
+#include <ksmedia.h>
+
+extern const KSDATARANGE_AUDIO kAudioRanges[4];
+extern const KSPIN_DESCRIPTOR_EX kAudioStreamingPin;
+extern const KSPIN_DESCRIPTOR_EX kAudioBridgePin;
+extern const KSPIN_DESCRIPTOR_EX kMidiStreamingPin;
+extern const KSPIN_DESCRIPTOR_EX kMidiBridgePin;
+extern const PKSDATARANGE kVisibleMidiRanges[1];
+extern const PKSDATARANGE kHiddenMidiRanges[1];
+extern const GUID kFilterCategories[3];
+// The filter's table: the pin-name set, then the device-settings set (shown
+// once the filter has an audio pin pair), and the settings event set.
+extern const KSAUTOMATION_TABLE kFilterAutomation;

@@ -1,0 +1,164 @@
+#include "usbaudiodevice.h"
+
+#include "audiostream.h"
+#include "devicesettings.h"
+#include "driverglobals.h"
+#include "filterdescriptor.h"
+#include "midiendpoint.h"
+#include "registry.h"
+
+UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
+{
+    m_filterDescriptor = DynamicFilterDescriptor::Create();
+    if (ksDevice && ksDevice->PhysicalDeviceObject) {
+        HANDLE key = nullptr;
+        if (NT_SUCCESS(IoOpenDeviceRegistryKey(ksDevice->PhysicalDeviceObject, PLUGPLAY_REGKEY_DRIVER,
+                                               KEY_ALL_ACCESS, &key)))
+            m_deviceKey = key;
+    }
+    ULONG urbSize = 0;
+    if (NT_SUCCESS(ReadDeviceDword(u"UrbSize", &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = urbSize;
+}
+
+UsbAudioDevice::~UsbAudioDevice()
+{
+    // Normally emptied by removal already; a device torn down without it
+    // must still not leak its streams and endpoints.
+    ReleaseStreamsAndEndpoints();
+    if (m_deviceKey) ZwClose(m_deviceKey);
+    DynamicFilterDescriptor::Destroy(m_filterDescriptor);
+}
+
+void UsbAudioDevice::ReleaseStreamsAndEndpoints()
+{
+    while (m_midiEndpointCount > 0) delete m_midiEndpoints[--m_midiEndpointCount];
+    while (m_captureCount > 0) delete m_captureStreams[--m_captureCount];
+    while (m_renderCount > 0) delete m_renderStreams[--m_renderCount];
+}
+
+void UsbAudioDevice::Remove()
+{
+    ReleaseStreamsAndEndpoints();
+    m_usb.Unconfigure();
+}
+
+NTSTATUS UsbAudioDevice::ReadDeviceDword(PCWSTR name, ULONG* value)
+{
+    if (!m_ksDevice || !m_ksDevice->PhysicalDeviceObject) return STATUS_DEVICE_NOT_CONNECTED;
+    if (!m_deviceKey) return STATUS_OBJECT_NAME_NOT_FOUND;
+    return ReadDword(m_deviceKey, name, value);
+}
+
+NTSTATUS UsbAudioDevice::WriteDeviceDword(PCWSTR name, ULONG value)
+{
+    if (!m_ksDevice || !m_ksDevice->PhysicalDeviceObject) return STATUS_DEVICE_NOT_CONNECTED;
+    if (!m_deviceKey) return STATUS_OBJECT_NAME_NOT_FOUND;
+    return WriteDword(m_deviceKey, name, value);
+}
+
+bool UsbAudioDevice::IsKinetraHidden()
+{
+    if (DontHideKinetraPorts != 0) return false;
+    ULONG value = 0;
+    ReadDeviceDword(u"DontHideKinetraPorts", &value);
+    return value == 0;
+}
+
+void UsbAudioDevice::RegisterAudioStream(AudioStream* stream)
+{
+    if (!stream) return;
+    const bool capture = stream->IsCapture();
+    ULONG& count = capture ? m_captureCount : m_renderCount;
+    // A stream that has no table slot or no room for its pins is not kept.
+    if (count >= kMaxStreams || !m_filterDescriptor || !m_filterDescriptor->HasRoomForAudioPinPair()) {
+        delete stream;
+        return;
+    }
+    (capture ? m_captureStreams : m_renderStreams)[count++] = stream;
+    m_filterDescriptor->AddAudioPinPair(capture ? 1 : 0);
+    stream->SetSampleRate(m_sampleRate);
+    if (!capture) m_filterDescriptor->SetRenderChannels(stream->Channels());
+}
+
+void UsbAudioDevice::RegisterMidiEndpoint(MidiEndpoint* endpoint, bool hidden)
+{
+    if (!endpoint) return;
+    if (endpoint->PortCount() == 0 || m_midiEndpointCount >= kMaxMidiEndpoints || !m_filterDescriptor) {
+        delete endpoint;
+        return;
+    }
+    m_midiEndpoints[m_midiEndpointCount++] = endpoint;
+    const ULONG direction = endpoint->DirectionBit();
+    for (ULONG i = 0; i < endpoint->PortCount(); ++i) {
+        // The pin-to-port map covers pin ids below 16; a port beyond it, or
+        // beyond the descriptor's room, gets no pin.
+        if (m_filterDescriptor->PinCount() >= kMaxMidiPinIds || !m_filterDescriptor->HasRoomForMidiPinPair())
+            break;
+        ULONG pin = m_filterDescriptor->AddMidiPinPair(direction, hidden);
+        m_pinToMidiPort[pin] = endpoint->Port(i);
+        m_midiPinCount[direction] += 1;
+    }
+    endpoint->StartEndpoint();
+}
+
+void UsbAudioDevice::PowerUp()
+{
+    for (ULONG i = 0; i < m_midiEndpointCount; ++i) m_midiEndpoints[i]->StartEndpoint();
+    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Resume();
+    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Resume();
+}
+
+void UsbAudioDevice::PowerDown()
+{
+    for (ULONG i = 0; i < m_midiEndpointCount; ++i) m_midiEndpoints[i]->StopEndpoint();
+    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Suspend();
+    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Suspend();
+}
+
+NTSTATUS UsbAudioDevice::SetUrbSize(ULONG value)
+{
+    if (value == m_urbSize) return STATUS_SUCCESS;
+    // A zero-length transfer would never advance the stream's frame grid,
+    // and a longer one than a request can carry would not be accepted.
+    if (!IsValidUrbSize(value)) return STATUS_INVALID_PARAMETER;
+    m_urbSize = value;
+
+    KsAcquireDevice(m_ksDevice);
+    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Suspend();
+    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Suspend();
+    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->ResizeTransfers(value);
+    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->ResizeTransfers(value);
+    GenerateDeviceEvent(&KSEVENTSETID_DeviceSettings, KSEVENT_DEVICESETTINGS_CHANGED, sizeof(value), &value);
+    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Resume();
+    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Resume();
+    KsReleaseDevice(m_ksDevice);
+
+    WriteDeviceDword(u"UrbSize", value);
+    return STATUS_SUCCESS;
+}
+
+void UsbAudioDevice::GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, ULONG dataSize, PVOID data)
+{
+    PKSFILTERFACTORY factory = KsDeviceGetFirstChildFilterFactory(m_ksDevice);
+    if (!factory) return;
+    for (PKSFILTER filter = KsFilterFactoryGetFirstChildFilter(factory); filter;
+         filter = KsFilterGetNextSiblingFilter(filter))
+        KsGenerateEvents(filter, eventSet, eventId, dataSize, data, nullptr, nullptr);
+}
+
+bool UsbAudioDevice::AcquireSampleRate(ULONG rate)
+{
+    if (rate != m_sampleRate) {
+        if (m_openAudioPins != 0) return false;
+        for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
+        for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
+        m_sampleRate = rate;
+    }
+    m_openAudioPins += 1;
+    return true;
+}
+
+void UsbAudioDevice::ReleaseSampleRate()
+{
+    if (m_openAudioPins > 0) m_openAudioPins -= 1;
+}

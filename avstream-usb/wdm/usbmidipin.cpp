@@ -1,0 +1,238 @@
+#include "usbmidipin.h"
+
+#include "midiendpoint.h"
+#include "usbaudiodevice.h"
+
+namespace {
+
+constexpr ULONG kEventHeader = sizeof(KSMUSICFORMAT);
+
+UsbAudioDevice* DeviceOfPin(PKSPIN pin)
+{
+    PKSDEVICE device = KsGetDevice(pin);
+    return device ? static_cast<UsbAudioDevice*>(device->Context) : nullptr;
+}
+
+void FreeMidiPin(PVOID context)
+{
+    delete static_cast<UsbMidiPin*>(context);
+}
+
+NTSTATUS Create(PKSPIN pin, PIRP)
+{
+    UsbAudioDevice* device = DeviceOfPin(pin);
+    MidiPort* port = device ? device->PortForPin(pin->Id) : nullptr;
+    if (!port) return STATUS_INSUFFICIENT_RESOURCES;
+    auto* context = new UsbMidiPin(pin, port);
+    if (!context) return STATUS_INSUFFICIENT_RESOURCES;
+    // The bag owns the pin from here; a bag that refuses it would leak it.
+    if (!NT_SUCCESS(KsAddItemToObjectBag(pin->Bag, context, FreeMidiPin))) {
+        delete context;
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    pin->Context = context;
+    port->AddListener(context);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS Close(PKSPIN pin, PIRP)
+{
+    auto* context = static_cast<UsbMidiPin*>(pin->Context);
+    return context ? context->Close() : STATUS_SUCCESS;
+}
+
+NTSTATUS Process(PKSPIN pin)
+{
+    auto* context = static_cast<UsbMidiPin*>(pin->Context);
+    return context ? context->Process() : STATUS_PENDING;
+}
+
+NTSTATUS SetDeviceState(PKSPIN pin, KSSTATE to, KSSTATE)
+{
+    auto* context = static_cast<UsbMidiPin*>(pin->Context);
+    return context ? context->SetDeviceState(to) : STATUS_SUCCESS;
+}
+
+// The last status byte below the real-time range in the bytes, or 0.
+UCHAR LastStatus(const UCHAR* bytes, ULONG n)
+{
+    for (ULONG i = n; i > 0; --i)
+        if (bytes[i - 1] >= 0x80 && bytes[i - 1] < 0xF8) return bytes[i - 1];
+    return 0;
+}
+
+}  // namespace
+
+const KSPIN_DISPATCH MidiPinDispatch = {
+    .Create = Create,
+    .Close = Close,
+    .Process = Process,
+    .Reset = nullptr,
+    .SetDataFormat = nullptr,
+    .SetDeviceState = SetDeviceState,
+    .Connect = nullptr,
+    .Disconnect = nullptr,
+    .Clock = nullptr,
+    .Allocator = nullptr,
+};
+
+UsbMidiPin::UsbMidiPin(PKSPIN pin, MidiPort* port) : m_pin(pin), m_port(port)
+{
+    InitializeListHead(&m_queue);
+    KeInitializeSpinLock(&m_queueLock);
+    ExInitializeNPagedLookasideList(&m_messagePool, nullptr, nullptr, 0, sizeof(MidiMessage), kMidiMessageTag, 0);
+}
+
+UsbMidiPin::~UsbMidiPin()
+{
+    while (MidiMessage* message = TakeHead()) ExFreeToNPagedLookasideList(&m_messagePool, message);
+    ExDeleteNPagedLookasideList(&m_messagePool);
+}
+
+NTSTATUS UsbMidiPin::Close()
+{
+    m_port->RemoveListener(this);
+    if (m_sysexHeld) {
+        m_sysexHeld = FALSE;
+        ExReleaseFastMutex(m_port->OutputMutex());
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbMidiPin::SetDeviceState(KSSTATE to)
+{
+    if (to == KSSTATE_RUN) m_startFrame = m_port->Endpoint()->CurrentFrame();
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbMidiPin::Process()
+{
+    return m_pin->DataFlow == KSPIN_DATAFLOW_IN ? ProcessOut() : ProcessIn();
+}
+
+void UsbMidiPin::WriteEvent(const UCHAR* bytes, ULONG n)
+{
+    PFAST_MUTEX mutex = m_port->OutputMutex();
+    if (!m_sysexHeld) {
+        for (ULONG i = 0; i < n; ++i) {
+            if (bytes[i] == 0xF0) {
+                // The port stays ours until the SysEx ends.
+                ExAcquireFastMutex(mutex);
+                m_sysexHeld = TRUE;
+                break;
+            }
+        }
+    }
+    if (m_sysexHeld) {
+        m_port->WriteOutput(bytes, n);
+        const UCHAR status = LastStatus(bytes, n);
+        if (status != 0 && status != 0xF0) {
+            m_sysexHeld = FALSE;
+            ExReleaseFastMutex(mutex);
+        }
+        return;
+    }
+    ExAcquireFastMutex(mutex);
+    m_port->WriteOutput(bytes, n);
+    ExReleaseFastMutex(mutex);
+}
+
+NTSTATUS UsbMidiPin::ProcessOut()
+{
+    while (PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(m_pin, KSSTREAM_POINTER_STATE_LOCKED)) {
+        const ULONG remaining = pointer->Offset->Remaining;
+        auto* frame = static_cast<const UCHAR*>(pointer->Offset->Data);
+        if (remaining >= kEventHeader) {
+            auto* event = reinterpret_cast<const KSMUSICFORMAT*>(frame);
+            ULONG n = event->ByteCount;
+            if (n > remaining - kEventHeader) n = remaining - kEventHeader;
+            if (n > 0) WriteEvent(frame + kEventHeader, n);
+        }
+        // Only the frame's first event is sent; the whole frame is used.
+        KsStreamPointerAdvanceOffsetsAndUnlock(pointer, remaining, 0, FALSE);
+    }
+    return STATUS_PENDING;
+}
+
+MidiMessage* UsbMidiPin::TakeHead()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_queueLock, &irql);
+    MidiMessage* message = nullptr;
+    if (!IsListEmpty(&m_queue)) message = CONTAINING_RECORD(RemoveHeadList(&m_queue), MidiMessage, link);
+    KeReleaseSpinLock(&m_queueLock, irql);
+    return message;
+}
+
+NTSTATUS UsbMidiPin::ProcessIn()
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_queueLock, &irql);
+    const bool empty = IsListEmpty(&m_queue);
+    KeReleaseSpinLock(&m_queueLock, irql);
+    if (empty) return STATUS_PENDING;
+
+    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(m_pin, KSSTREAM_POINTER_STATE_LOCKED);
+    if (pointer) {
+        const ULONG remaining = pointer->Offset->Remaining;
+        if (remaining < kEventHeader) {
+            // No room for an event header: complete the frame empty and keep
+            // the message for the next one.
+            KsStreamPointerAdvanceOffsetsAndUnlock(pointer, 0, 0, TRUE);
+        } else if (MidiMessage* message = TakeHead()) {
+            const ULONG avail = message->size - message->consumed;
+            const ULONG room = remaining - kEventHeader;
+            const ULONG n = avail < room ? avail : room;
+            auto* frame = static_cast<PUCHAR>(pointer->Offset->Data);
+            auto* event = reinterpret_cast<PKSMUSICFORMAT>(frame);
+            event->TimeDeltaMs = message->time;
+            event->ByteCount = n;
+            RtlCopyMemory(frame + kEventHeader, message->data + message->consumed, n);
+            if (n == avail) {
+                ExFreeToNPagedLookasideList(&m_messagePool, message);
+            } else {
+                // The rest goes into the next frame with the same time.
+                message->consumed += n;
+                KeAcquireSpinLock(&m_queueLock, &irql);
+                InsertHeadList(&m_queue, &message->link);
+                KeReleaseSpinLock(&m_queueLock, irql);
+            }
+            ULONG used = (kEventHeader + n + 3) & ~3UL;
+            if (used > remaining) used = remaining;
+            KsStreamPointerAdvanceOffsetsAndUnlock(pointer, 0, used, TRUE);
+        } else {
+            KsStreamPointerUnlock(pointer, FALSE);
+        }
+    }
+
+    KeAcquireSpinLock(&m_queueLock, &irql);
+    const bool more = !IsListEmpty(&m_queue);
+    KeReleaseSpinLock(&m_queueLock, irql);
+    return more ? STATUS_SUCCESS : STATUS_PENDING;
+}
+
+void UsbMidiPin::EnqueueMidiMessages(const MidiEvent* events, ULONG count, ULONG time)
+{
+    for (ULONG i = 0; i < count; ++i) EnqueueMidiMessage(events[i], time);
+    KsPinAttemptProcessing(m_pin, TRUE);
+}
+
+NTSTATUS UsbMidiPin::EnqueueMidiMessage(const MidiEvent& event, ULONG time)
+{
+    if (event.size > kMidiMsgMaxData) {
+        DbgPrint("UsbMidiPin::EnqueueMidiMessage() : message size (%u) > kMidiMsgMaxData\n", unsigned(event.size));
+        return STATUS_DATA_OVERRUN;
+    }
+    auto* message = static_cast<MidiMessage*>(ExAllocateFromNPagedLookasideList(&m_messagePool));
+    if (!message) return STATUS_INSUFFICIENT_RESOURCES;
+    RtlZeroMemory(message, sizeof(*message));
+    RtlCopyMemory(message->data, event.data, event.size);
+    message->time = time - m_startFrame;
+    message->size = event.size;
+
+    KIRQL irql;
+    KeAcquireSpinLock(&m_queueLock, &irql);
+    InsertTailList(&m_queue, &message->link);
+    KeReleaseSpinLock(&m_queueLock, irql);
+    return STATUS_SUCCESS;
+}
