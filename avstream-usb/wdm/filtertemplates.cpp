@@ -3,7 +3,7 @@
 #include "audiopin.h"
 #include "devicesettings.h"
 #include "filterproperties.h"
-#include "midipin.h"
+#include "usbmidipin.h"
 
 namespace {
 
