@@ -1,3 +1,6 @@
+// Word-at-a-time conversions: four packed 3-byte samples are three 32-bit
+// words, so groups of four move with whole-word loads and stores and the
+// saturation is branch-free. The wire and x86 are both little-endian.
 #include "sampleconversion.h"
 
 namespace {
@@ -5,15 +8,73 @@ namespace {
 constexpr LONG kMax24 = 0x7FFFFF;
 constexpr LONG kMin24 = -0x800000;
 
-inline LONG Load24(const UCHAR* p)
+inline ULONG Load32(const UCHAR* p)
 {
-    // Sign-extend from bit 23.
-    return LONG(ULONG(p[0]) << 8 | ULONG(p[1]) << 16 | ULONG(p[2]) << 24) >> 8;
+    ULONG v;
+    __builtin_memcpy(&v, p, sizeof(v));
+    return v;
 }
 
-inline LONG Load16(const UCHAR* p)
+inline void Store32(PUCHAR p, ULONG v)
 {
-    return SHORT(USHORT(p[0] | p[1] << 8));
+    __builtin_memcpy(p, &v, sizeof(v));
+}
+
+inline USHORT Load16(const UCHAR* p)
+{
+    USHORT v;
+    __builtin_memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline void Store16(PUCHAR p, USHORT v)
+{
+    __builtin_memcpy(p, &v, sizeof(v));
+}
+
+// Sign-extends the low 24 bits.
+inline LONG Extend24(ULONG v)
+{
+    return LONG(v << 8) >> 8;
+}
+
+// Branch-free clamp: audio that saturates does so in bursts no predictor
+// follows.
+inline LONG Saturate24(LONG v)
+{
+    const LONG over = kMax24 - v;
+    v += over & (over >> 31);
+    const LONG under = v - kMin24;
+    return v - (under & (under >> 31));
+}
+
+// Four 3-byte samples from three words, and back.
+struct Quad24 {
+    LONG v[4];
+};
+
+inline Quad24 Unpack4(const UCHAR* p)
+{
+    const ULONG w0 = Load32(p), w1 = Load32(p + 4), w2 = Load32(p + 8);
+    return {{Extend24(w0), Extend24(w0 >> 24 | w1 << 8), Extend24(w1 >> 16 | w2 << 16), LONG(w2) >> 8}};
+}
+
+inline void Pack4(PUCHAR p, const Quad24& q)
+{
+    const ULONG v0 = ULONG(q.v[0]), v1 = ULONG(q.v[1]), v2 = ULONG(q.v[2]), v3 = ULONG(q.v[3]);
+    Store32(p, (v0 & 0xFFFFFF) | v1 << 24);
+    Store32(p + 4, (v1 >> 8 & 0xFFFF) | v2 << 16);
+    Store32(p + 8, (v2 >> 16 & 0xFF) | v3 << 8);
+}
+
+inline LONG Sample16(const UCHAR* p)
+{
+    return SHORT(Load16(p));
+}
+
+inline LONG Sample24(const UCHAR* p)
+{
+    return Extend24(ULONG(p[0]) | ULONG(p[1]) << 8 | ULONG(p[2]) << 16);
 }
 
 inline void Store24(PUCHAR p, LONG v)
@@ -23,26 +84,33 @@ inline void Store24(PUCHAR p, LONG v)
     p[2] = UCHAR(v >> 16);
 }
 
-inline LONG Saturate24(LONG v)
+// Two channels at the start of a 4-channel wire frame: bytes 0-3 as a word,
+// bytes 4-5 as a half word.
+inline void LoadPair24(const UCHAR* p, LONG& l, LONG& r)
 {
-    return v > kMax24 ? kMax24 : (v < kMin24 ? kMin24 : v);
+    const ULONG w = Load32(p);
+    l = Extend24(w);
+    r = Extend24(w >> 24 | ULONG(Load16(p + 4)) << 8);
 }
 
-inline void Mix16Sample(PUCHAR dst, const UCHAR* src)
+inline void StorePair24(PUCHAR p, LONG l, LONG r)
 {
-    Store24(dst, Saturate24(Load24(dst) + Load16(src) * 256));
-}
-
-inline void Mix24Sample(PUCHAR dst, const UCHAR* src)
-{
-    Store24(dst, Saturate24(Load24(dst) + Load24(src)));
+    Store32(p, (ULONG(l) & 0xFFFFFF) | ULONG(r) << 24);
+    Store16(p + 4, USHORT(ULONG(r) >> 8));
 }
 
 }  // namespace
 
 void Widen16To24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    for (ULONG i = 0; i < samples; ++i, dst += 3, src += 2) {
+    ULONG i = 0;
+    for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
+        const ULONG x0 = Load32(src), x1 = Load32(src + 4);
+        Store32(dst, (x0 & 0xFFFF) << 8);
+        Store32(dst + 4, x0 >> 16 | x1 << 24);
+        Store32(dst + 8, (x1 >> 8 & 0xFF) | (x1 & 0xFFFF0000));
+    }
+    for (; i < samples; ++i, dst += 3, src += 2) {
         dst[0] = 0;
         dst[1] = src[0];
         dst[2] = src[1];
@@ -51,50 +119,72 @@ void Widen16To24(PUCHAR dst, const UCHAR* src, ULONG samples)
 
 void Mix16Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    for (ULONG i = 0; i < samples; ++i, dst += 3, src += 2) Mix16Sample(dst, src);
+    ULONG i = 0;
+    for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
+        Quad24 q = Unpack4(dst);
+        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + Sample16(src + 2 * k) * 256);
+        Pack4(dst, q);
+    }
+    for (; i < samples; ++i, dst += 3, src += 2) Store24(dst, Saturate24(Sample24(dst) + Sample16(src) * 256));
 }
 
 void Mix24Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    for (ULONG i = 0; i < samples; ++i, dst += 3, src += 3) Mix24Sample(dst, src);
+    ULONG i = 0;
+    for (; i + 4 <= samples; i += 4, dst += 12, src += 12) {
+        Quad24 q = Unpack4(dst);
+        const Quad24 s = Unpack4(src);
+        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + s.v[k]);
+        Pack4(dst, q);
+    }
+    for (; i < samples; ++i, dst += 3, src += 3) Store24(dst, Saturate24(Sample24(dst) + Sample24(src)));
 }
 
 void WidenStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        dst[0] = 0;
-        dst[1] = src[0];
-        dst[2] = src[1];
-        dst[3] = 0;
-        dst[4] = src[2];
-        dst[5] = src[3];
+        const ULONG x = Load32(src);
+        Store32(dst, (x & 0xFFFF) << 8);
+        Store16(dst + 4, USHORT(x >> 16));
     }
 }
 
 void MixStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        Mix16Sample(dst, src);
-        Mix16Sample(dst + 3, src + 2);
+        LONG l, r;
+        LoadPair24(dst, l, r);
+        StorePair24(dst, Saturate24(l + Sample16(src) * 256), Saturate24(r + Sample16(src + 2) * 256));
     }
 }
 
 void CopyStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
-    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) RtlCopyMemory(dst, src, 6);
+    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
+        Store32(dst, Load32(src));
+        Store16(dst + 4, Load16(src + 4));
+    }
 }
 
 void MixStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
-        Mix24Sample(dst, src);
-        Mix24Sample(dst + 3, src + 3);
+        LONG l, r, sl, sr;
+        LoadPair24(dst, l, r);
+        LoadPair24(src, sl, sr);
+        StorePair24(dst, Saturate24(l + sl), Saturate24(r + sr));
     }
 }
 
 void Narrow24To16(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    for (ULONG i = 0; i < samples; ++i, dst += 2, src += 3) {
+    ULONG i = 0;
+    for (; i + 4 <= samples; i += 4, dst += 8, src += 12) {
+        const ULONG w0 = Load32(src), w1 = Load32(src + 4), w2 = Load32(src + 8);
+        Store32(dst, (w0 >> 8 & 0xFFFF) | (w1 & 0xFFFF) << 16);
+        Store32(dst + 4, w1 >> 24 | (w2 & 0xFF) << 8 | (w2 & 0xFFFF0000));
+    }
+    for (; i < samples; ++i, dst += 2, src += 3) {
         dst[0] = src[1];
         dst[1] = src[2];
     }
