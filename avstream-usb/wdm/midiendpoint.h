@@ -28,6 +28,8 @@ public:
     virtual bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) = 0;
     // Packs pending output of the ports into the next packet and sends it.
     virtual void PumpOutput();
+    // The variant's name, for diagnostics.
+    virtual const char* VariantName() const = 0;
 
     // Resets the pipe; an IN endpoint then keeps two reads in flight, an OUT
     // endpoint has both packet buffers free.

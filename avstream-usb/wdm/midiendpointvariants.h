@@ -4,10 +4,6 @@
 
 #include "midiendpoint.h"
 
-// Raw byte packing and payload, shared by the raw and running-status pipes.
-bool PackRaw(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source, ULONG* taken);
-bool RawPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length);
-
 // Plain MIDI bytes, at most 8 per output packet.
 class RawMidiEndpoint : public MidiEndpoint {
 public:
@@ -16,6 +12,7 @@ public:
     bool PackOutput(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source, ULONG* taken,
                     ULONG portIndex) override;
     bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) override;
+    const char* VariantName() const override { return "RawMidiEndpoint"; }
 
 private:
     friend class MidiEndpoint;
@@ -31,6 +28,7 @@ public:
     bool PackOutput(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source, ULONG* taken,
                     ULONG portIndex) override;
     bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) override;
+    const char* VariantName() const override { return "FramedMidiEndpoint"; }
 
 private:
     friend class MidiEndpoint;
@@ -49,6 +47,7 @@ public:
     bool PackOutput(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source, ULONG* taken,
                     ULONG portIndex) override;
     bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) override;
+    const char* VariantName() const override { return "RunningStatusMidiEndpoint"; }
     void PumpOutput() override;
 
 private:
@@ -69,6 +68,7 @@ public:
                     ULONG portIndex) override;
     void UnpackInput(const UCHAR* packet, ULONG received) override;
     bool GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload, ULONG* length) override;
+    const char* VariantName() const override { return "ClassMidiEndpoint"; }
 
 protected:
     friend class MidiEndpoint;
@@ -85,6 +85,7 @@ protected:
 class ClassMidiEndpointEx : public ClassMidiEndpoint {
 public:
     static ClassMidiEndpointEx* Create(UsbEndpoint* endpoint);
+    const char* VariantName() const override { return "ClassMidiEndpointEx"; }
 
 private:
     friend class MidiEndpoint;

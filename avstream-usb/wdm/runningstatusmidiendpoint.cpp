@@ -10,18 +10,6 @@ bool IsSupportedStatus(UCHAR s)
 constexpr ULONG kMessageBytes = 3;
 }  // namespace
 
-bool RunningStatusMidiEndpoint::PackOutput(PUCHAR packet, ULONG capacity, ULONG* filled, const UCHAR* source,
-                                           ULONG* taken, ULONG)
-{
-    return PackRaw(packet, capacity, filled, source, taken);
-}
-
-bool RunningStatusMidiEndpoint::GetInputPayload(const UCHAR* packet, ULONG received, const UCHAR** payload,
-                                                ULONG* length)
-{
-    return RawPayload(packet, received, payload, length);
-}
-
 void RunningStatusMidiEndpoint::PumpOutput()
 {
     if (DirectionBit() == 1) return;
