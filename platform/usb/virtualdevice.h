@@ -1,0 +1,48 @@
+// The device behind a port of the virtual bus. It answers what a real
+// device answers on the wire (descriptors, class and vendor requests) and
+// knows nothing of the driver talking to it.
+#pragma once
+
+#include <usb.h>
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace usbsim {
+
+// A class or vendor request on the default control pipe.
+struct ControlRequest {
+    enum class Recipient { Device, Interface, Endpoint, Other };
+    enum class Kind { Class, Vendor };
+    Kind kind = Kind::Class;
+    Recipient recipient = Recipient::Device;
+    bool deviceToHost = false;
+    uint8_t request = 0;
+    uint16_t value = 0;
+    uint16_t index = 0;
+};
+
+class VirtualDevice {
+public:
+    virtual ~VirtualDevice() = default;
+
+    // The 18-byte device descriptor (or whatever the device claims it is).
+    virtual std::span<const uint8_t> DeviceDescriptor() const = 0;
+    // The bytes the device returns for GET_DESCRIPTOR(configuration, index):
+    // the whole set, which a faulty device may make shorter than its
+    // wTotalLength. Empty for an index the device does not have.
+    virtual std::span<const uint8_t> ConfigurationDescriptor(uint8_t index) const = 0;
+    // A complete string descriptor, or nothing (the device stalls).
+    virtual std::optional<std::vector<uint8_t>> StringDescriptor(uint8_t index,
+                                                                 uint16_t language) const = 0;
+
+    // A class or vendor request. OUT data arrives in data; IN data is
+    // written there and *transferred says how much. A failure status makes
+    // the bus stall the request.
+    virtual USBD_STATUS Control(const ControlRequest& request, std::span<uint8_t> data,
+                                ULONG* transferred) = 0;
+};
+
+}  // namespace usbsim
