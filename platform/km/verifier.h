@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,28 @@ using ViolationHandler = std::function<void(const Violation&)>;
 // process aborts, like a bug check.
 void ReportViolation(const std::string& category, const std::string& message);
 void SetViolationHandler(ViolationHandler handler);
+ViolationHandler GetViolationHandler();
 std::vector<Violation> TakeViolations();
+
+// For tests of misuse: while in scope, findings are collected here instead
+// of reaching the previous handler, which is restored on exit.
+class ExpectViolations {
+public:
+    ExpectViolations();
+    ~ExpectViolations();
+    ExpectViolations(const ExpectViolations&) = delete;
+    ExpectViolations& operator=(const ExpectViolations&) = delete;
+
+    std::vector<Violation> Seen() const;
+    size_t Count(const std::string& category) const;
+    // Whether a finding of the category mentions the fragment.
+    bool Saw(const std::string& category, const std::string& fragment = "") const;
+
+private:
+    ViolationHandler previous_;
+    mutable std::mutex mutex_;
+    std::vector<Violation> seen_;
+};
 
 // ---- Pool -------------------------------------------------------------------
 constexpr ULONG MakeTag(char a, char b, char c, char d)
@@ -55,6 +77,17 @@ void FailTag(ULONG tag, bool fail = true);
 void ClearPoolFaults();
 // How many allocations the fault injection has failed so far.
 uint64_t InjectedFailures();
+
+// ---- Locks -----------------------------------------------------------------
+// Forgets every recorded acquisition order. Lock identities are addresses;
+// initialising a lock or freeing the pool block holding it forgets that
+// address on its own, so this is only needed between unrelated scenarios.
+void ResetLockOrder();
+
+// ---- Registry handles -------------------------------------------------------
+// Kernel registry handles open right now; a scenario that ends with more
+// than it started with leaked one.
+size_t OpenKeyHandleCount();
 
 // ---- Debug output -----------------------------------------------------------
 std::string DebugOutput();

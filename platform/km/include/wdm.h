@@ -215,6 +215,7 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 #define STATUS_OBJECT_NAME_NOT_FOUND     ((NTSTATUS)0xC0000034L)
 #define STATUS_OBJECT_NAME_COLLISION     ((NTSTATUS)0xC0000035L)
 #define STATUS_OBJECT_PATH_NOT_FOUND     ((NTSTATUS)0xC000003AL)
+#define STATUS_OBJECT_PATH_SYNTAX_BAD    ((NTSTATUS)0xC000003BL)
 #define STATUS_DATA_OVERRUN              ((NTSTATUS)0xC000003CL)
 #define STATUS_INSUFFICIENT_RESOURCES    ((NTSTATUS)0xC000009AL)
 #define STATUS_DEVICE_DATA_ERROR         ((NTSTATUS)0xC000009CL)
@@ -223,6 +224,7 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 #define STATUS_NOT_SUPPORTED             ((NTSTATUS)0xC00000BBL)
 #define STATUS_INTERNAL_ERROR            ((NTSTATUS)0xC00000E5L)
 #define STATUS_CANCELLED                 ((NTSTATUS)0xC0000120L)
+#define STATUS_KEY_DELETED               ((NTSTATUS)0xC000017CL)
 #define STATUS_DEVICE_CONFIGURATION_ERROR ((NTSTATUS)0xC0000182L)
 #define STATUS_INVALID_DEVICE_STATE      ((NTSTATUS)0xC0000184L)
 #define STATUS_NOT_FOUND                 ((NTSTATUS)0xC0000225L)
@@ -707,6 +709,7 @@ typedef struct _IRP {
 
 #define IO_TYPE_IRP 6
 #define IRP_BUFFERED_IO      0x00000010
+#define IRP_DEALLOCATE_BUFFER 0x00000020
 #define IRP_INPUT_OPERATION  0x00000040
 
 inline PIO_STACK_LOCATION IoGetCurrentIrpStackLocation(PIRP Irp)
@@ -721,6 +724,11 @@ inline void IoSkipCurrentIrpStackLocation(PIRP Irp)
 {
     Irp->CurrentLocation++;
     Irp->Tail.Overlay.CurrentStackLocation++;
+}
+inline void IoSetNextIrpStackLocation(PIRP Irp)
+{
+    Irp->CurrentLocation--;
+    Irp->Tail.Overlay.CurrentStackLocation--;
 }
 inline void IoCopyCurrentIrpStackLocationToNext(PIRP Irp)
 {
@@ -801,6 +809,7 @@ void IoDetachDevice(PDEVICE_OBJECT TargetDevice);
 #define GENERIC_WRITE           0x40000000L
 #define GENERIC_EXECUTE         0x20000000L
 #define GENERIC_ALL             0x10000000L
+#define MAXIMUM_ALLOWED         0x02000000L
 #define KEY_QUERY_VALUE         0x0001
 #define KEY_SET_VALUE           0x0002
 #define KEY_CREATE_SUB_KEY      0x0004
@@ -840,6 +849,22 @@ typedef enum _KEY_VALUE_INFORMATION_CLASS {
     KeyValueFullInformation,
     KeyValuePartialInformation,
 } KEY_VALUE_INFORMATION_CLASS;
+
+typedef struct _KEY_VALUE_BASIC_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG NameLength;  // bytes
+    WCHAR Name[1];
+} KEY_VALUE_BASIC_INFORMATION, *PKEY_VALUE_BASIC_INFORMATION;
+
+typedef struct _KEY_VALUE_FULL_INFORMATION {
+    ULONG TitleIndex;
+    ULONG Type;
+    ULONG DataOffset;  // from the start of the record
+    ULONG DataLength;
+    ULONG NameLength;  // bytes
+    WCHAR Name[1];
+} KEY_VALUE_FULL_INFORMATION, *PKEY_VALUE_FULL_INFORMATION;
 
 typedef struct _KEY_VALUE_PARTIAL_INFORMATION {
     ULONG TitleIndex;
