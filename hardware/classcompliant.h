@@ -1,0 +1,14 @@
+// Pieces of the class-compliant set that the odd cases reuse.
+#pragma once
+
+#include "hardware/descriptorbytes.h"
+
+namespace hardware {
+
+Bytes ClassCompliantAudioControl();
+// Streaming interface `number`: alt 0 idle, alt 1 with one isochronous data
+// pipe (plus extraEndpoint's descriptors, when given, as a second pipe).
+Bytes ClassCompliantStreaming(uint8_t number, uint8_t endpointAddress, Bytes extraEndpoint);
+Bytes ClassCompliantVendor(uint8_t number);
+
+}  // namespace hardware

@@ -1,0 +1,68 @@
+// The virtual Marvolan devices: a factory by product id, the odd cases
+// tests need, and a device made straight from raw descriptor bytes.
+#pragma once
+
+#include "usb/descriptordevice.h"
+
+#include <memory>
+
+namespace hardware {
+
+constexpr uint16_t kVendorId = MRV_VENDOR_ID;
+
+// Products the driver knows by id.
+constexpr uint16_t kRawMidiA = 0x0A;           // vendor interface, raw MIDI
+constexpr uint16_t kClassMidiSmall = 0x0B;     // MIDI streaming 2/2 jacks + Kinetra ports
+constexpr uint16_t kClassMidiMedium = 0x0C;    // MIDI streaming 1/1 jacks + Kinetra ports
+constexpr uint16_t kRunningStatusMidi = 0x0E;  // vendor interface, running-status MIDI
+constexpr uint16_t kRawMidiB = 0x0F;           // vendor interface, raw MIDI
+constexpr uint16_t kAudioMidi = 0x10;          // 4-out/2-in 24-bit audio + raw MIDI
+constexpr uint16_t kClassMidiLarge = 0x12;     // MIDI streaming 4/4 jacks + Kinetra ports
+// Any other id gets the generic class-compliant set.
+constexpr uint16_t kClassCompliant = 0x0100;
+
+// The descriptor set of a product; unknown ids get the class-compliant set.
+usbsim::DescriptorSet DescriptorsFor(uint16_t productId);
+std::unique_ptr<usbsim::DescriptorDevice> MakeDevice(uint16_t productId);
+// Any bytes at all, served as given (never read past what is supplied).
+std::unique_ptr<usbsim::DescriptorDevice> MakeDeviceFromDescriptors(usbsim::DescriptorSet set);
+
+// ---- Per-product sets (one file each) ----
+usbsim::DescriptorSet RawMidiDescriptors(uint16_t productId);
+usbsim::DescriptorSet ClassMidiDescriptors(uint16_t productId);
+usbsim::DescriptorSet RunningStatusMidiDescriptors();
+usbsim::DescriptorSet AudioMidiDescriptors();
+usbsim::DescriptorSet ClassCompliantDescriptors(uint16_t productId);
+
+// ---- Odd cases ----
+// Class-compliant device whose MIDI streaming endpoints declare 1 and 3 jacks.
+usbsim::DescriptorSet MidiStreamingOneAndThreeJacks();
+// Class-compliant device whose first streaming interface's alternate setting 1
+// has a data and a feedback pipe.
+usbsim::DescriptorSet AudioStreamingWithFeedback();
+// Product 0x0C laid out with interface numbers 2, 3, 4.
+usbsim::DescriptorSet InterfacesNumberedFromTwo();
+// No interface has an alternate setting 0.
+usbsim::DescriptorSet NoAlternateSettingZero();
+// One vendor interface with a single pipe (matches no rule).
+usbsim::DescriptorSet VendorInterfaceWithOnePipe();
+// Product 0x0B whose MIDI streaming interface is absent: index 1 is a vendor
+// interface without endpoints.
+usbsim::DescriptorSet ClassMidiWithoutMidiStreaming();
+// Product 0x0B with a product string descriptor of exactly `bytes` bytes
+// (an even number from 2 to 254), e.g. 64 or 70.
+usbsim::DescriptorSet ProductStringOfLength(size_t bytes);
+// Product 0x0B under another vendor.
+usbsim::DescriptorSet WrongVendor(uint16_t vendorId = 0x1234);
+// A single vendor interface without endpoints.
+usbsim::DescriptorSet InterfaceWithoutEndpoints();
+// Ten vendor interfaces of two bulk pipes each.
+usbsim::DescriptorSet TenInterfaces();
+// Interfaces numbered 0, 1 and 3.
+usbsim::DescriptorSet NonContiguousInterfaces();
+// Class-compliant set whose wTotalLength claims 20 bytes more than it has.
+usbsim::DescriptorSet TotalLengthBeyondData();
+// Class-compliant set with a zero-bLength descriptor after the first interface.
+usbsim::DescriptorSet ZeroLengthDescriptorInside();
+
+}  // namespace hardware
