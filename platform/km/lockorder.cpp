@@ -158,8 +158,9 @@ void LockOrderForgetRange(uintptr_t begin, uintptr_t end)
     {
         Graph& g = TheGraph();
         std::lock_guard guard(g.mutex);
-        for (auto it = g.heldByAnyone.lower_bound(begin); it != g.heldByAnyone.end() && it->first < end; ++it) {
+        for (auto it = g.heldByAnyone.lower_bound(begin); it != g.heldByAnyone.end() && it->first < end;) {
             stillHeld.push_back(it->first);
+            it = g.heldByAnyone.erase(it);
         }
         std::vector<uintptr_t> nodes;
         for (auto it = g.kinds.lower_bound(begin); it != g.kinds.end() && it->first < end; ++it) {
@@ -167,6 +168,9 @@ void LockOrderForgetRange(uintptr_t begin, uintptr_t end)
         }
         for (uintptr_t node : nodes) ForgetNode(g, node);
     }
+    // Held by this thread: the report stands for the release that can no
+    // longer happen.
+    std::erase_if(t_held, [&](const HeldLock& h) { return uintptr_t(h.lock) >= begin && uintptr_t(h.lock) < end; });
     for (uintptr_t lock : stillHeld) {
         char text[128];
         snprintf(text, sizeof text, "lock %#llx is re-initialised or freed while it is held",
