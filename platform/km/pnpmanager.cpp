@@ -1,0 +1,250 @@
+// The PnP manager: driver loading and the device stack's PnP and power IRPs.
+#include "km/pnpmanager.h"
+
+#include "km/kssynchronouscall.h"
+#include "km/registrystore.h"
+#include "km/utf16.h"
+#include "km/verifier.h"
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace kmsim {
+namespace {
+
+constexpr char kServicesPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\";
+constexpr char kEnumPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
+// The MEDIA setup class, where audio drivers keep their driver keys.
+constexpr char kMediaClass[] = "{4d36e96c-e325-11ce-bfc1-08002be10318}";
+constexpr char kClassPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\";
+
+struct LoadedDriver {
+    DRIVER_OBJECT object{};
+    DRIVER_EXTENSION extension{};
+    std::u16string name;
+    std::u16string serviceName;
+    std::u16string registryPath;
+    UNICODE_STRING registryPathString{};
+};
+
+struct PluggedDevice {
+    PDRIVER_OBJECT driver = nullptr;
+    std::string instanceId;
+    std::string driverKeyPath;
+};
+
+struct Manager {
+    std::recursive_mutex mutex;
+    std::map<PDRIVER_OBJECT, std::unique_ptr<LoadedDriver>> drivers;
+    std::map<PDEVICE_OBJECT, PluggedDevice> devices;
+    std::map<PDEVICE_OBJECT, std::u16string> madeUpIds;
+};
+
+Manager& TheManager()
+{
+    static Manager* manager = new Manager;
+    return *manager;
+}
+
+UNICODE_STRING Counted(std::u16string& text)
+{
+    USHORT bytes = USHORT(text.size() * sizeof(WCHAR));
+    return UNICODE_STRING{bytes, USHORT(bytes + sizeof(WCHAR)), text.data()};
+}
+
+PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT pdo)
+{
+    PDEVICE_OBJECT top = pdo;
+    while (top->AttachedDevice) top = top->AttachedDevice;
+    return top;
+}
+
+// Builds the request the way the PnP manager does (PnP IRPs start as
+// STATUS_NOT_SUPPORTED), sends it to the top of the stack and waits.
+template <typename Fill>
+NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, Fill fill)
+{
+    PDEVICE_OBJECT top = TopOfStack(pdo);
+    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+    if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+    irp->IoStatus.Status = major == IRP_MJ_PNP ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
+    PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+    sp->MajorFunction = major;
+    sp->MinorFunction = minor;
+    fill(sp);
+    NTSTATUS status = CallDriverSynchronously(top, irp);
+    IoFreeIrp(irp);
+    return status;
+}
+
+// The driver key keeps its number across runs: the instance's "Driver"
+// value names it; a new instance takes the first free number.
+std::string DriverKeyFor(const std::string& instanceId)
+{
+    std::string enumKey = kEnumPath + instanceId;
+    if (auto driver = GetString(enumKey, "Driver")) return kClassPath + *driver;
+    std::string classKey = std::string(kClassPath) + kMediaClass;
+    for (int number = 0;; ++number) {
+        char name[8];
+        snprintf(name, sizeof name, "%04d", number);
+        if (KeyExists(classKey + "\\" + name)) continue;
+        CreateKey(classKey + "\\" + name);
+        CreateKey(enumKey);
+        SetString(enumKey, "Driver", std::string(kMediaClass) + "\\" + name);
+        return classKey + "\\" + name;
+    }
+}
+
+}  // namespace
+
+NTSTATUS LoadDriver(const std::string& serviceName, PDRIVER_INITIALIZE driverEntry, PDRIVER_OBJECT* driverObject)
+{
+    if (driverObject) *driverObject = nullptr;
+    if (serviceName.empty() || !driverEntry || !driverObject) return STATUS_INVALID_PARAMETER;
+    auto loaded = std::make_unique<LoadedDriver>();
+    loaded->serviceName = Utf8ToUtf16(serviceName);
+    loaded->name = u"\\Driver\\" + loaded->serviceName;
+    std::string servicePath = kServicesPath + serviceName;
+    loaded->registryPath = Utf8ToUtf16(servicePath);
+    loaded->registryPathString = Counted(loaded->registryPath);
+    CreateKey(servicePath);
+
+    PDRIVER_OBJECT object = &loaded->object;
+    object->Type = 4;
+    object->Size = sizeof(DRIVER_OBJECT);
+    object->DriverExtension = &loaded->extension;
+    object->DriverName = Counted(loaded->name);
+    object->DriverInit = driverEntry;
+    loaded->extension.DriverObject = object;
+    loaded->extension.ServiceKeyName = Counted(loaded->serviceName);
+
+    NTSTATUS status = driverEntry(object, &loaded->registryPathString);
+    if (!NT_SUCCESS(status)) return status;
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    m.drivers[object] = std::move(loaded);
+    *driverObject = object;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UnloadDriver(PDRIVER_OBJECT driverObject)
+{
+    Manager& m = TheManager();
+    std::unique_ptr<LoadedDriver> loaded;
+    {
+        std::lock_guard lock(m.mutex);
+        auto it = m.drivers.find(driverObject);
+        if (it == m.drivers.end()) return STATUS_INVALID_PARAMETER;
+        for (const auto& [pdo, device] : m.devices) {
+            if (device.driver == driverObject) return STATUS_DEVICE_BUSY;
+        }
+        loaded = std::move(it->second);
+        m.drivers.erase(it);
+    }
+    if (driverObject->DriverUnload) driverObject->DriverUnload(driverObject);
+    if (driverObject->DeviceObject) {
+        ReportViolation("pnp", "driver " + Utf16ToUtf8(loaded->serviceName) +
+                                   " unloaded with device objects it never deleted");
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS PlugDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo, const std::string& instanceId)
+{
+    if (!driverObject || !pdo || instanceId.empty()) return STATUS_INVALID_PARAMETER;
+    Manager& m = TheManager();
+    PluggedDevice device;
+    {
+        std::lock_guard lock(m.mutex);
+        if (!m.drivers.count(driverObject)) return STATUS_INVALID_PARAMETER;
+        if (m.devices.count(pdo)) return STATUS_OBJECT_NAME_COLLISION;
+        device.driver = driverObject;
+        device.instanceId = instanceId;
+        device.driverKeyPath = DriverKeyFor(instanceId);
+        m.devices[pdo] = device;
+    }
+    BindDeviceRegistryKeys(pdo, kEnumPath + instanceId + "\\Device Parameters", device.driverKeyPath);
+
+    PDRIVER_ADD_DEVICE addDevice = driverObject->DriverExtension ? driverObject->DriverExtension->AddDevice : nullptr;
+    NTSTATUS status = addDevice ? addDevice(driverObject, pdo) : STATUS_INVALID_DEVICE_REQUEST;
+    if (!NT_SUCCESS(status) || !pdo->AttachedDevice) {
+        if (NT_SUCCESS(status)) status = STATUS_NO_SUCH_DEVICE;
+        UnbindDeviceRegistryKeys(pdo);
+        std::lock_guard lock(m.mutex);
+        m.devices.erase(pdo);
+        return status;
+    }
+    status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_START_DEVICE, [](PIO_STACK_LOCATION) {});
+    if (!NT_SUCCESS(status)) return status;
+    return SetDevicePowerState(pdo, PowerDeviceD0);
+}
+
+NTSTATUS SetDevicePowerState(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state)
+{
+    if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
+    return SendToStack(pdo, IRP_MJ_POWER, IRP_MN_SET_POWER, [state](PIO_STACK_LOCATION sp) {
+        sp->Parameters.Power.Type = DevicePowerState;
+        sp->Parameters.Power.State.DeviceState = state;
+    });
+}
+
+NTSTATUS QueryDeviceCapabilities(PDEVICE_OBJECT pdo, DEVICE_CAPABILITIES* capabilities)
+{
+    if (!capabilities) return STATUS_INVALID_PARAMETER;
+    if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
+    RtlZeroMemory(capabilities, sizeof(*capabilities));
+    capabilities->Size = sizeof(*capabilities);
+    capabilities->Version = 1;
+    capabilities->Address = 0xFFFFFFFF;
+    capabilities->UINumber = 0xFFFFFFFF;
+    return SendToStack(pdo, IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES, [capabilities](PIO_STACK_LOCATION sp) {
+        sp->Parameters.DeviceCapabilities.Capabilities = capabilities;
+    });
+}
+
+NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise)
+{
+    if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
+    if (surprise) SendToStack(pdo, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, [](PIO_STACK_LOCATION) {});
+    NTSTATUS status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, [](PIO_STACK_LOCATION) {});
+    if (pdo->AttachedDevice) {
+        ReportViolation("pnp", "a driver left its device object attached after IRP_MN_REMOVE_DEVICE");
+    }
+    UnbindDeviceRegistryKeys(pdo);
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    m.devices.erase(pdo);
+    return status;
+}
+
+bool IsDevicePlugged(PDEVICE_OBJECT pdo)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    return m.devices.count(pdo) != 0;
+}
+
+std::u16string DeviceInstanceId(PDEVICE_OBJECT pdo)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    auto it = m.devices.find(pdo);
+    if (it != m.devices.end()) return Utf8ToUtf16(it->second.instanceId);
+    auto made = m.madeUpIds.find(pdo);
+    if (made != m.madeUpIds.end()) return made->second;
+    std::u16string id = u"ROOT\\KSDEVICE\\" + Utf8ToUtf16(std::to_string(m.madeUpIds.size()));
+    m.madeUpIds[pdo] = id;
+    return id;
+}
+
+std::string DeviceDriverKeyPath(PDEVICE_OBJECT pdo)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    auto it = m.devices.find(pdo);
+    return it == m.devices.end() ? std::string() : it->second.driverKeyPath;
+}
+
+}  // namespace kmsim
