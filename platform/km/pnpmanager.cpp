@@ -87,7 +87,7 @@ std::string DriverKeyFor(const std::string& instanceId)
     if (auto driver = GetString(enumKey, "Driver")) return kClassPath + *driver;
     std::string classKey = std::string(kClassPath) + kMediaClass;
     for (int number = 0;; ++number) {
-        char name[8];
+        char name[16];
         snprintf(name, sizeof name, "%04d", number);
         if (KeyExists(classKey + "\\" + name)) continue;
         CreateKey(classKey + "\\" + name);
