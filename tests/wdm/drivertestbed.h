@@ -1,0 +1,159 @@
+// The driver loaded through the PnP manager with one virtual device plugged
+// into the bus, and a client of its filter: the tests see what clients and
+// the system see.
+#pragma once
+
+#include "hardware/devices.h"
+#include "km/ksclient.h"
+#include "km/ksdeviceinterfaces.h"
+#include "km/pnpmanager.h"
+#include "km/registrystore.h"
+#include "km/verifier.h"
+#include "usb/bus.h"
+
+#include <ks.h>
+#include <ksmedia.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
+
+class DriverTestBed {
+public:
+    static constexpr const char* kInstance = "USB\\VID_3A1E&PID_TEST\\testbed";
+    static constexpr const char* kEnumKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\USB\\VID_3A1E&PID_TEST\\testbed";
+    static constexpr const char* kDriverKey =
+        "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\{4d36e96c-e325-11ce-bfc1-08002be10318}\\0077";
+    static constexpr const char* kServiceParameters =
+        "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\mrvusbaudio\\Parameters";
+
+    DriverTestBed()
+    {
+        kmsim::DeleteKey(kDriverKey);
+        kmsim::DeleteKey(kEnumKey);
+        kmsim::DeleteKey(kServiceParameters);
+        kmsim::CreateKey(kDriverKey);
+        kmsim::SetString(kEnumKey, "Driver", "{4d36e96c-e325-11ce-bfc1-08002be10318}\\0077");
+    }
+
+    ~DriverTestBed()
+    {
+        m_filters.clear();
+        if (m_plugged) Unplug();
+        if (m_driver) EXPECT_EQ(kmsim::UnloadDriver(m_driver), STATUS_SUCCESS);
+        kmsim::DeleteKey(kDriverKey);
+        kmsim::DeleteKey(kEnumKey);
+        kmsim::DeleteKey(kServiceParameters);
+        kmsim::SetTimeoutScale(1.0);
+    }
+
+    NTSTATUS Load()
+    {
+        return kmsim::LoadDriver("mrvusbaudio", DriverEntry, &m_driver);
+    }
+
+    // prepare runs on the bus's side of the device before the driver sees
+    // it (faults, completion mode).
+    NTSTATUS Plug(std::unique_ptr<usbsim::VirtualDevice> device,
+                  const std::function<void(usbsim::BusDevice&)>& prepare = {})
+    {
+        if (!m_driver) {
+            NTSTATUS status = Load();
+            if (!NT_SUCCESS(status)) return status;
+        }
+        m_busDevice = &m_bus.Plug(std::move(device));
+        if (prepare) prepare(*m_busDevice);
+        m_plugged = true;
+        return kmsim::PlugDevice(m_driver, m_busDevice->Pdo(), kInstance);
+    }
+    NTSTATUS Plug(uint16_t product) { return Plug(hardware::MakeDevice(product)); }
+    NTSTATUS Plug(usbsim::DescriptorSet set) { return Plug(hardware::MakeDeviceFromDescriptors(std::move(set))); }
+
+    void Unplug()
+    {
+        m_filters.clear();
+        kmsim::UnplugDevice(m_busDevice->Pdo());
+        m_bus.Remove(*m_busDevice);
+        m_plugged = false;
+    }
+
+    // The enabled interfaces of the device's filter in a category.
+    std::vector<kmsim::DeviceInterfaceRecord> Interfaces(const GUID& category) const
+    {
+        std::vector<kmsim::DeviceInterfaceRecord> found;
+        for (auto& record : kmsim::DeviceInterfaces(category))
+            if (record.enabled) found.push_back(record);
+        return found;
+    }
+
+    // A new client of the device's filter (opened through KSCATEGORY_AUDIO).
+    kmsim::KsClientHandle* OpenFilter()
+    {
+        auto interfaces = Interfaces(KSCATEGORY_AUDIO);
+        if (interfaces.empty()) return nullptr;
+        std::unique_ptr<kmsim::KsClientHandle> filter;
+        if (!NT_SUCCESS(kmsim::KsClientHandle::OpenFilter(interfaces.back().symbolicLink, &filter))) return nullptr;
+        m_filters.push_back(std::move(filter));
+        return m_filters.back().get();
+    }
+
+    PDRIVER_OBJECT Driver() const { return m_driver; }
+    usbsim::Bus& Bus() { return m_bus; }
+    usbsim::BusDevice& Usb() { return *m_busDevice; }
+    PDEVICE_OBJECT Pdo() const { return m_busDevice->Pdo(); }
+
+private:
+    usbsim::Bus m_bus;
+    usbsim::BusDevice* m_busDevice = nullptr;
+    PDRIVER_OBJECT m_driver = nullptr;
+    bool m_plugged = false;
+    std::vector<std::unique_ptr<kmsim::KsClientHandle>> m_filters;
+};
+
+// A KSDATAFORMAT_WAVEFORMATEX (or its extensible form) for a pin create.
+struct WaveFormat {
+    KSDATAFORMAT format;
+    WAVEFORMATEXTENSIBLE wave;
+};
+
+inline WaveFormat PcmFormat(ULONG rate, USHORT bits, USHORT channels, bool extensible = false)
+{
+    WaveFormat f{};
+    f.format.FormatSize = sizeof(KSDATAFORMAT) + (extensible ? sizeof(WAVEFORMATEXTENSIBLE) : sizeof(WAVEFORMATEX));
+    f.format.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+    f.format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    f.format.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    f.format.SampleSize = ULONG(channels * bits / 8);
+    WAVEFORMATEX& w = f.wave.Format;
+    w.wFormatTag = extensible ? WAVE_FORMAT_EXTENSIBLE : WAVE_FORMAT_PCM;
+    w.nChannels = channels;
+    w.nSamplesPerSec = rate;
+    w.wBitsPerSample = bits;
+    w.nBlockAlign = USHORT(channels * bits / 8);
+    w.nAvgBytesPerSec = rate * w.nBlockAlign;
+    w.cbSize = extensible ? 22 : 0;
+    if (extensible) {
+        f.wave.Samples.wValidBitsPerSample = bits;
+        f.wave.dwChannelMask = channels == 2 ? 3 : 0;
+        f.wave.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    }
+    return f;
+}
+
+inline KSPIN_CONNECT PinConnect(ULONG pinId)
+{
+    KSPIN_CONNECT connect{};
+    connect.Interface.Set = KSINTERFACESETID_Standard;
+    connect.Interface.Id = KSINTERFACE_STANDARD_STREAMING;
+    connect.Medium.Set = KSMEDIUMSETID_Standard;
+    connect.Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
+    connect.PinId = pinId;
+    connect.Priority.PriorityClass = KSPRIORITY_NORMAL;
+    connect.Priority.PrioritySubClass = 1;
+    return connect;
+}
