@@ -1,6 +1,8 @@
 // The driver's private kernel-streaming identifiers, shared with its clients.
 #pragma once
 
+#include <ntddk.h>
+
 // Property set of the device settings; property 0 is UrbSize (ULONG).
 DEFINE_GUID(KSPROPSETID_DeviceSettings, 0xB2F684AA, 0xC237, 0x40F0, 0xAF, 0x6A, 0x38, 0xDF, 0x8B, 0x7C, 0xD2, 0xDA);
 // Event set signalled with the new value whenever a setting changes.

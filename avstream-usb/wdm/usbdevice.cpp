@@ -124,8 +124,9 @@ NTSTATUS UsbDevice::SelectConfiguration(ULONG count)
         }
         for (ULONG i = 1; i < count; ++i) SelectInterface(i, 0);
 
+        // The bus hands the interface out referenced; that reference is the
+        // one Unconfigure gives back.
         m_usbdi = QueryUsbdiInterface(m_lowerDevice);
-        if (m_usbdi && m_usbdi->InterfaceReference) m_usbdi->InterfaceReference(m_usbdi->BusContext);
     }
 
     if (urb) ExFreePool(urb);

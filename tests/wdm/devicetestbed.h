@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audiostream.h"
+#include "devicesettings.h"
 #include "driverglobals.h"
 #include "filterdescriptor.h"
 #include "hardware/devices.h"

@@ -62,8 +62,11 @@ TEST(DriverStack, PublishesOneFilterInThreeCategoriesNamedAfterTheProduct)
         auto interfaces = bed.Interfaces(*category);
         ASSERT_EQ(interfaces.size(), 1u);
         EXPECT_EQ(interfaces[0].reference, u"GLOBAL");
-        EXPECT_EQ(ReadInterfaceString(interfaces[0].symbolicLink, u"FriendlyName"), u"Marvolan Fluxa 4");
     }
+    // The name goes to the interface of the factory's link, the first
+    // category's.
+    EXPECT_EQ(ReadInterfaceString(bed.Interfaces(KSCATEGORY_AUDIO)[0].symbolicLink, u"FriendlyName"),
+              u"Marvolan Fluxa 4");
     EXPECT_NE(bed.OpenFilter(), nullptr);
 }
 

@@ -25,29 +25,35 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
 
 class DriverTestBed {
 public:
-    static constexpr const char* kInstance = "USB\\VID_3A1E&PID_TEST\\testbed";
-    static constexpr const char* kEnumKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\USB\\VID_3A1E&PID_TEST\\testbed";
     static constexpr const char* kDriverKey =
         "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\{4d36e96c-e325-11ce-bfc1-08002be10318}\\0077";
     static constexpr const char* kServiceParameters =
         "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\mrvusbaudio\\Parameters";
 
+    // Every bed plugs its device under a new instance id, so that nothing a
+    // test leaves in the device's or its interfaces' keys reaches another.
     DriverTestBed()
     {
+        static int beds = 0;
+        m_instance = "USB\\VID_3A1E&PID_TEST\\bed" + std::to_string(++beds);
+        m_enumKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\" + m_instance;
         kmsim::DeleteKey(kDriverKey);
-        kmsim::DeleteKey(kEnumKey);
         kmsim::DeleteKey(kServiceParameters);
         kmsim::CreateKey(kDriverKey);
-        kmsim::SetString(kEnumKey, "Driver", "{4d36e96c-e325-11ce-bfc1-08002be10318}\\0077");
+        kmsim::CreateKey(m_enumKey);
+        kmsim::CreateKey(kServiceParameters);
+        kmsim::SetString(m_enumKey, "Driver", "{4d36e96c-e325-11ce-bfc1-08002be10318}\\0077");
     }
 
     ~DriverTestBed()
     {
         m_filters.clear();
         if (m_plugged) Unplug();
-        if (m_driver) EXPECT_EQ(kmsim::UnloadDriver(m_driver), STATUS_SUCCESS);
+        if (m_driver) {
+            EXPECT_EQ(kmsim::UnloadDriver(m_driver), STATUS_SUCCESS);
+        }
         kmsim::DeleteKey(kDriverKey);
-        kmsim::DeleteKey(kEnumKey);
+        kmsim::DeleteKey(m_enumKey);
         kmsim::DeleteKey(kServiceParameters);
         kmsim::SetTimeoutScale(1.0);
     }
@@ -69,7 +75,7 @@ public:
         m_busDevice = &m_bus.Plug(std::move(device));
         if (prepare) prepare(*m_busDevice);
         m_plugged = true;
-        return kmsim::PlugDevice(m_driver, m_busDevice->Pdo(), kInstance);
+        return kmsim::PlugDevice(m_driver, m_busDevice->Pdo(), m_instance);
     }
     NTSTATUS Plug(uint16_t product) { return Plug(hardware::MakeDevice(product)); }
     NTSTATUS Plug(usbsim::DescriptorSet set) { return Plug(hardware::MakeDeviceFromDescriptors(std::move(set))); }
@@ -108,6 +114,8 @@ public:
     PDEVICE_OBJECT Pdo() const { return m_busDevice->Pdo(); }
 
 private:
+    std::string m_instance;
+    std::string m_enumKey;
     usbsim::Bus m_bus;
     usbsim::BusDevice* m_busDevice = nullptr;
     PDRIVER_OBJECT m_driver = nullptr;

@@ -9,13 +9,6 @@
 
 namespace {
 
-std::vector<ULONG> PortCounts(UsbAudioDevice& device)
-{
-    std::vector<ULONG> counts;
-    for (ULONG i = 0; i < device.MidiEndpointCount(); ++i) counts.push_back(device.GetMidiEndpoint(i)->PortCount());
-    return counts;
-}
-
 bool PinIsHidden(DeviceTestBed& bed, ULONG pin)
 {
     return IsEqualGUID(bed.Filter().PinDescriptors[pin].PinDescriptor.DataRanges[0]->SubFormat,

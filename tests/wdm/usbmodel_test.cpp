@@ -104,7 +104,9 @@ TEST(UsbModel, AnInterfaceWithoutEndpointsSelectsWithTheHeaderOnly)
     ASSERT_EQ(log.size(), 1u);
     const size_t expected = sizeof(_URB_SELECT_INTERFACE) - sizeof(USBD_PIPE_INFORMATION);
     EXPECT_EQ(log[0].length, expected);
-    if (sizeof(void*) == 4) EXPECT_EQ(log[0].length, 36u);
+    if (sizeof(void*) == 4) {
+        EXPECT_EQ(log[0].length, 36u);
+    }
 }
 
 TEST(UsbModel, SelectingAMissingAlternateSettingIsAnInvalidParameter)
