@@ -1,0 +1,20 @@
+// CloseHandle: every kind of object except registry keys, which close with
+// RegCloseKey, and modules, which FreeLibrary releases.
+#include "um/handletable.h"
+
+BOOL WINAPI CloseHandle(HANDLE hObject)
+{
+    auto object = umsim::LookupHandle(hObject, "CloseHandle");
+    if (!object) return FALSE;
+    if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::Module ||
+        object->Kind() == umsim::ObjectKind::DeviceInfoSet) {
+        umsim::ReportHandleMisuse(hObject, "CloseHandle",
+                                  std::string("a ") + umsim::KindName(object->Kind()) + " is not closed this way");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // The object itself goes when its last user lets go (a request in
+    // progress on another thread keeps a file open until it returns).
+    object.reset();
+    return umsim::RemoveHandle(hObject, "CloseHandle") ? TRUE : FALSE;
+}

@@ -1,0 +1,114 @@
+// Handle values are multiples of 4 (the low bits stay free for callers
+// that tag them, as the overlapped event's low bit does) counting up from
+// 0x1000 and never reused.
+#include "um/handletable.h"
+
+#include "um/bridge/kernelbridge.h"
+
+#include <cstdio>
+#include <unordered_map>
+
+namespace umsim {
+namespace {
+
+struct Table {
+    std::mutex mutex;
+    std::unordered_map<uintptr_t, std::shared_ptr<HandleObject>> objects;
+    uintptr_t next = 0x1000;
+};
+
+Table& TheTable()
+{
+    static Table* table = new Table;
+    return *table;
+}
+
+}  // namespace
+
+const char* KindName(ObjectKind kind)
+{
+    switch (kind) {
+    case ObjectKind::Event: return "event";
+    case ObjectKind::Thread: return "thread";
+    case ObjectKind::File: return "file";
+    case ObjectKind::Module: return "module";
+    case ObjectKind::RegistryKey: return "registry key";
+    case ObjectKind::DeviceInfoSet: return "device information set";
+    }
+    return "object";
+}
+
+std::mutex& WaitLock()
+{
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+std::condition_variable& WaitCondition()
+{
+    static std::condition_variable* condition = new std::condition_variable;
+    return *condition;
+}
+
+void NotifyWaiters() { WaitCondition().notify_all(); }
+
+void ReportHandleMisuse(HANDLE handle, const char* routine, const std::string& what)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%s(%p): ", routine, handle);
+    bridge::ReportViolation("handle", text + what);
+}
+
+HANDLE InsertHandle(std::shared_ptr<HandleObject> object)
+{
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    uintptr_t value = t.next;
+    t.next += 4;
+    t.objects.emplace(value, std::move(object));
+    return reinterpret_cast<HANDLE>(value);
+}
+
+std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine)
+{
+    Table& t = TheTable();
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    {
+        std::lock_guard lock(t.mutex);
+        auto it = t.objects.find(value);
+        if (it != t.objects.end()) return it->second;
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    // Null and INVALID_HANDLE_VALUE are ordinary failures callers test for;
+    // anything else is a handle that was closed or never existed.
+    if (handle && handle != INVALID_HANDLE_VALUE) {
+        bool wasOurs = value >= 0x1000 && value < t.next && value % 4 == 0;
+        ReportHandleMisuse(handle, routine, wasOurs ? "the handle was already closed" : "not a handle");
+    }
+    return nullptr;
+}
+
+std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle, const char* routine)
+{
+    Table& t = TheTable();
+    std::shared_ptr<HandleObject> object;
+    {
+        std::lock_guard lock(t.mutex);
+        auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
+        if (it != t.objects.end()) {
+            object = std::move(it->second);
+            t.objects.erase(it);
+            return object;
+        }
+    }
+    return LookupHandle(handle, routine);  // reports and sets the error
+}
+
+size_t OpenHandleCount()
+{
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    return t.objects.size();
+}
+
+}  // namespace umsim

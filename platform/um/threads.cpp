@@ -1,0 +1,159 @@
+// Threads: CreateThread (optionally suspended), ResumeThread, priorities,
+// exit codes, and waiting on a thread handle until it ends.
+//
+// TerminateThread can only end a thread that never ran (created suspended
+// and not resumed yet): a running host thread cannot be stopped safely, so
+// for one the call fails with ERROR_NOT_SUPPORTED.
+#include "um/handletable.h"
+
+#include <thread>
+
+namespace umsim {
+namespace {
+
+const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(LONG_PTR(-2));
+
+class ThreadObject : public Waitable {
+public:
+    ThreadObject(LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD suspendCount)
+        : Waitable(ObjectKind::Thread), m_start(start), m_parameter(parameter), m_suspendCount(suspendCount)
+    {
+    }
+    bool IsSignalled() const override { return m_finished; }
+
+    // Called with WaitLock() held.
+    void StartLocked(const std::shared_ptr<ThreadObject>& self)
+    {
+        m_started = true;
+        std::thread([self] {
+            DWORD code = self->m_start(self->m_parameter);
+            std::lock_guard lock(WaitLock());
+            self->m_exitCode = code;
+            self->m_finished = true;
+            NotifyWaiters();
+        }).detach();
+    }
+
+    DWORD m_exitCode = STILL_ACTIVE;  // under WaitLock()
+    bool m_finished = false;
+    bool m_started = false;
+    LPTHREAD_START_ROUTINE m_start;
+    LPVOID m_parameter;
+    DWORD m_suspendCount;
+    int m_priority = THREAD_PRIORITY_NORMAL;
+};
+
+std::shared_ptr<ThreadObject> LookupThread(HANDLE handle, const char* routine)
+{
+    return LookupHandleOf<ThreadObject>(handle, ObjectKind::Thread, routine);
+}
+
+thread_local int t_currentPriority = THREAD_PRIORITY_NORMAL;
+
+bool ValidPriority(int priority)
+{
+    return priority == THREAD_PRIORITY_IDLE || priority == THREAD_PRIORITY_TIME_CRITICAL ||
+           (priority >= THREAD_PRIORITY_LOWEST && priority <= THREAD_PRIORITY_HIGHEST);
+}
+
+}  // namespace
+}  // namespace umsim
+
+using umsim::ThreadObject;
+
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
+                           LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
+                           LPDWORD lpThreadId)
+{
+    UNREFERENCED_PARAMETER(lpThreadAttributes);
+    UNREFERENCED_PARAMETER(dwStackSize);
+    if (!lpStartAddress) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    bool suspended = (dwCreationFlags & CREATE_SUSPENDED) != 0;
+    auto thread = std::make_shared<ThreadObject>(lpStartAddress, lpParameter, suspended ? 1 : 0);
+    HANDLE handle = umsim::InsertHandle(thread);
+    if (lpThreadId) *lpThreadId = DWORD(reinterpret_cast<uintptr_t>(handle));
+    if (!suspended) {
+        std::lock_guard lock(umsim::WaitLock());
+        thread->StartLocked(thread);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+DWORD WINAPI ResumeThread(HANDLE hThread)
+{
+    auto thread = umsim::LookupThread(hThread, "ResumeThread");
+    if (!thread) return DWORD(-1);
+    std::lock_guard lock(umsim::WaitLock());
+    DWORD previous = thread->m_suspendCount;
+    if (previous > 0 && --thread->m_suspendCount == 0 && !thread->m_started && !thread->m_finished) {
+        thread->StartLocked(thread);
+    }
+    return previous;
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority)
+{
+    if (!umsim::ValidPriority(nPriority)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Priorities are recorded; host scheduling stays as it is.
+    if (hThread == umsim::kCurrentThread) {
+        umsim::t_currentPriority = nPriority;
+        return TRUE;
+    }
+    auto thread = umsim::LookupThread(hThread, "SetThreadPriority");
+    if (!thread) return FALSE;
+    std::lock_guard lock(umsim::WaitLock());
+    thread->m_priority = nPriority;
+    return TRUE;
+}
+
+int WINAPI GetThreadPriority(HANDLE hThread)
+{
+    if (hThread == umsim::kCurrentThread) return umsim::t_currentPriority;
+    auto thread = umsim::LookupThread(hThread, "GetThreadPriority");
+    if (!thread) return 0x7FFFFFFF;  // THREAD_PRIORITY_ERROR_RETURN
+    std::lock_guard lock(umsim::WaitLock());
+    return thread->m_priority;
+}
+
+BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
+{
+    auto thread = umsim::LookupThread(hThread, "GetExitCodeThread");
+    if (!thread) return FALSE;
+    if (!lpExitCode) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard lock(umsim::WaitLock());
+    *lpExitCode = thread->m_exitCode;
+    return TRUE;
+}
+
+BOOL WINAPI TerminateThread(HANDLE hThread, DWORD dwExitCode)
+{
+    auto thread = umsim::LookupThread(hThread, "TerminateThread");
+    if (!thread) return FALSE;
+    std::lock_guard lock(umsim::WaitLock());
+    if (thread->m_finished) return TRUE;
+    if (thread->m_started) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    thread->m_exitCode = dwExitCode;
+    thread->m_finished = true;
+    umsim::NotifyWaiters();
+    return TRUE;
+}
+
+HANDLE WINAPI GetCurrentThread(void) { return umsim::kCurrentThread; }
+
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    return DWORD(std::hash<std::thread::id>{}(std::this_thread::get_id()));
+}
