@@ -29,6 +29,8 @@ public:
     // Cleanup and close requests; the handle is unusable afterwards.
     NTSTATUS Close();
     bool IsOpen() const { return open_; }
+    // Forgets the handle without a close request: its device is gone.
+    void Abandon() { open_ = false; }
     PFILE_OBJECT FileObject() { return &fileObject_; }
     PDEVICE_OBJECT DeviceObject() const { return deviceObject_; }
 
