@@ -69,7 +69,9 @@ TEST(DriverLifecycle, EveryFailedAllocationDuringStartIsSurvived)
             if (NT_SUCCESS(status)) {
                 // Up whole, or without a filter: a published filter opens.
                 kmsim::KsClientHandle* filter = bed.OpenFilter();
-                if (!bed.Interfaces(KSCATEGORY_AUDIO).empty()) EXPECT_NE(filter, nullptr);
+                if (!bed.Interfaces(KSCATEGORY_AUDIO).empty()) {
+                    EXPECT_NE(filter, nullptr);
+                }
                 if (!injected) {
                     ASSERT_NE(filter, nullptr);
                     EXPECT_GT(n, 1u);
