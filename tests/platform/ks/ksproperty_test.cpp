@@ -395,14 +395,18 @@ TEST_F(KsPropertyTest, HostileBufferLengthsGetErrorsNotCrashes)
                     pin.Property.Id = id;
                     pin.Property.Flags = flags;
                     pin.PinId = 0xFFFF;
-                    memcpy(in.data(), &pin, std::min<size_t>(inBytes, sizeof(pin)));
+                    if (inBytes) memcpy(in.data(), &pin, std::min<size_t>(inBytes, sizeof(pin)));
                     std::vector<uint8_t> out(outBytes);
                     ULONG_PTR returned = 0;
                     NTSTATUS status = filter_->DeviceIoControl(IOCTL_KS_PROPERTY, inBytes ? in.data() : nullptr,
                                                                inBytes, outBytes ? out.data() : nullptr, outBytes,
                                                                &returned);
-                    if (inBytes < sizeof(KSPROPERTY)) EXPECT_EQ(status, STATUS_INVALID_PARAMETER);
-                    if (NT_SUCCESS(status)) EXPECT_LE(returned, outBytes);
+                    if (inBytes < sizeof(KSPROPERTY)) {
+                        EXPECT_EQ(status, STATUS_INVALID_PARAMETER);
+                    }
+                    if (NT_SUCCESS(status)) {
+                        EXPECT_LE(returned, outBytes);
+                    }
                 }
             }
         }
