@@ -317,9 +317,12 @@ NTSTATUS GetState(const PropertyContext& c, std::vector<uint8_t>* value) { retur
 
 NTSTATUS SetState(const PropertyContext& c, const uint8_t* data, ULONG)
 {
-    KSSTATE state;
+    // Read as a number first: a value outside the enumeration is the
+    // caller's mistake, not a KSSTATE.
+    ULONG state;
     memcpy(&state, data, sizeof(state));
-    return ChangePinState(c.pin, state);
+    if (state > KSSTATE_RUN) return STATUS_INVALID_PARAMETER;
+    return ChangePinState(c.pin, KSSTATE(state));
 }
 
 NTSTATUS GetDataFormat(const PropertyContext& c, std::vector<uint8_t>* value)
