@@ -111,7 +111,7 @@ Bytes AudioControlHeader(std::initializer_list<uint8_t> streamingInterfaces)
         length, 0,       // wTotalLength of the class-specific AC descriptors
         uint8_t(streamingInterfaces.size()),  // bInCollection
     };
-    d.insert(d.end(), streamingInterfaces);  // baInterfaceNr(1..n)
+    for (uint8_t number : streamingInterfaces) d.push_back(number);  // baInterfaceNr(1..n)
     return d;
 }
 
@@ -158,7 +158,7 @@ Bytes MidiStreamingGeneral(const Bytes& jackIds)
         0x01,                         // bDescriptorSubtype: MS_GENERAL
         uint8_t(jackIds.size()),      // bNumEmbMIDIJack
     };
-    d.insert(d.end(), jackIds.begin(), jackIds.end());  // baAssocJackID(1..n)
+    for (uint8_t id : jackIds) d.push_back(id);  // baAssocJackID(1..n)
     return d;
 }
 

@@ -2,6 +2,7 @@
 // tests need, and a device made straight from raw descriptor bytes.
 #pragma once
 
+#include "hardware/descriptorbytes.h"
 #include "usb/descriptordevice.h"
 
 #include <memory>

@@ -83,7 +83,8 @@ USBD_STATUS DescriptorDevice::Control(const ControlRequest& request, std::span<u
     }
     if (request.deviceToHost && request.request == kGetCur) {
         auto it = m_samplingFrequency.find(endpoint);
-        const uint32_t rate = it == m_samplingFrequency.end() ? 0 : it->second;
+        if (it == m_samplingFrequency.end()) return USBD_STATUS_STALL_PID;  // never set
+        const uint32_t rate = it->second;
         data[0] = uint8_t(rate);
         data[1] = uint8_t(rate >> 8);
         data[2] = uint8_t(rate >> 16);

@@ -309,12 +309,15 @@ typedef struct _URB {
     };
 } URB, *PURB;
 
-#define GET_SELECT_INTERFACE_REQUEST_SIZE(totalPipes) \
-    (sizeof(struct _URB_SELECT_INTERFACE) + ((totalPipes) - 1) * sizeof(USBD_PIPE_INFORMATION))
-#define GET_SELECT_CONFIGURATION_REQUEST_SIZE(totalInterfaces, totalPipes)         \
-    (sizeof(struct _URB_SELECT_CONFIGURATION) +                                    \
-     ((totalInterfaces) - 1) * sizeof(USBD_INTERFACE_INFORMATION) +                \
-     ((totalPipes) - (totalInterfaces)) * sizeof(USBD_PIPE_INFORMATION))
+// Written so that a count of 0 works with unsigned arguments of any width.
+#define GET_SELECT_INTERFACE_REQUEST_SIZE(totalPipes)                                 \
+    (sizeof(struct _URB_SELECT_INTERFACE) + (size_t)(totalPipes) * sizeof(USBD_PIPE_INFORMATION) - \
+     sizeof(USBD_PIPE_INFORMATION))
+#define GET_SELECT_CONFIGURATION_REQUEST_SIZE(totalInterfaces, totalPipes)                 \
+    (sizeof(struct _URB_SELECT_CONFIGURATION) +                                            \
+     (size_t)(totalInterfaces) * sizeof(USBD_INTERFACE_INFORMATION) -                      \
+     sizeof(USBD_INTERFACE_INFORMATION) +                                                  \
+     ((size_t)(totalPipes) - (size_t)(totalInterfaces)) * sizeof(USBD_PIPE_INFORMATION))
 // Room for n packet descriptors on top of the built-in one.
 #define GET_ISO_URB_SIZE(n) \
     (sizeof(struct _URB_ISOCH_TRANSFER) + sizeof(USBD_ISO_PACKET_DESCRIPTOR) * (n))
