@@ -7,41 +7,75 @@ namespace usbtest {
 Submission::Submission(PDEVICE_OBJECT pdo, PURB urb)
 {
     KeInitializeEvent(&m_event, NotificationEvent, FALSE);
-    m_irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, pdo, nullptr, 0, nullptr, 0,
-                                          TRUE, &m_event, &m_status);
+    m_irp = IoAllocateIrp(pdo->StackSize, FALSE);
     if (!m_irp) {
-        m_returned = STATUS_INSUFFICIENT_RESOURCES;
+        m_returned = m_final = STATUS_INSUFFICIENT_RESOURCES;
         m_done = true;
         return;
     }
-    IoGetNextIrpStackLocation(m_irp)->Parameters.Others.Argument1 = urb;
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(m_irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    IoSetCompletionRoutine(m_irp, OnComplete, this, TRUE, TRUE, TRUE);
     m_returned = IoCallDriver(pdo, m_irp);
-    if (m_returned != STATUS_PENDING) m_done = true;
+}
+
+Submission::~Submission()
+{
+    if (!m_irp) return;
+    if (!m_done) {
+        IoCancelIrp(m_irp);
+        Wait();
+    }
+    IoFreeIrp(m_irp);
+}
+
+NTSTATUS Submission::OnComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    auto* self = static_cast<Submission*>(context);
+    self->m_final = irp->IoStatus.Status;
+    KeSetEvent(&self->m_event, IO_NO_INCREMENT, FALSE);
+    return STATUS_MORE_PROCESSING_REQUIRED;  // the IRP is ours to free
 }
 
 NTSTATUS Submission::Wait()
 {
-    if (m_done) return m_returned;
-    KeWaitForSingleObject(&m_event, Executive, KernelMode, FALSE, nullptr);
-    m_done = true;
-    return m_status.Status;
+    if (!m_done) {
+        KeWaitForSingleObject(&m_event, Executive, KernelMode, FALSE, nullptr);
+        m_done = true;
+    }
+    return m_final;
 }
 
 NTSTATUS Submission::WaitFor(LONGLONG hundredNanoseconds)
 {
-    if (m_done) return m_returned;
+    if (m_done) return m_final;
     LARGE_INTEGER timeout;
     timeout.QuadPart = -hundredNanoseconds;
     if (KeWaitForSingleObject(&m_event, Executive, KernelMode, FALSE, &timeout) == STATUS_TIMEOUT)
         return STATUS_TIMEOUT;
     m_done = true;
-    return m_status.Status;
+    return m_final;
 }
 
 NTSTATUS Submit(PDEVICE_OBJECT pdo, PURB urb)
 {
-    Submission s(pdo, urb);
-    return s.Wait();
+    // The way a driver's synchronous submit goes: an I/O-manager IRP with an
+    // event, freed by the I/O manager on completion.
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK ioStatus{};
+    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, pdo, nullptr, 0, nullptr, 0,
+                                             TRUE, &event, &ioStatus);
+    if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
+    NTSTATUS status = IoCallDriver(pdo, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        status = ioStatus.Status;
+    }
+    return status;
 }
 
 void BuildGetDescriptor(PURB urb, UCHAR type, UCHAR index, USHORT language, void* buffer, ULONG length)

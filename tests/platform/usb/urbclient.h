@@ -22,10 +22,15 @@ private:
     std::vector<uint64_t> m_storage;  // 8-byte aligned
 };
 
-// A request sent down; completes synchronously or pends.
+// A request sent down in an IRP the test owns (as a driver's streaming
+// engine does), so that cancelling it races completion safely.
 class Submission {
 public:
     Submission(PDEVICE_OBJECT pdo, PURB urb);
+    // Cancels a request still pending, waits for it and frees the IRP.
+    ~Submission();
+    Submission(const Submission&) = delete;
+    Submission& operator=(const Submission&) = delete;
     // IofCallDriver's return value.
     NTSTATUS Returned() const { return m_returned; }
     // Waits for completion (forever) and returns the final I/O status.
@@ -36,14 +41,16 @@ public:
     BOOLEAN Cancel() { return IoCancelIrp(m_irp); }
 
 private:
+    static NTSTATUS OnComplete(PDEVICE_OBJECT, PIRP irp, PVOID context);
+
     KEVENT m_event;
-    IO_STATUS_BLOCK m_status{};
     PIRP m_irp = nullptr;
+    NTSTATUS m_final = STATUS_PENDING;
     NTSTATUS m_returned = STATUS_SUCCESS;
     bool m_done = false;
 };
 
-// Sends and waits: the final I/O status.
+// Sends with IoBuildDeviceIoControlRequest and waits: the final I/O status.
 NTSTATUS Submit(PDEVICE_OBJECT pdo, PURB urb);
 
 void BuildGetDescriptor(PURB urb, UCHAR type, UCHAR index, USHORT language, void* buffer, ULONG length);
