@@ -5,6 +5,7 @@
 // id is forced to Marvolan's; then 18 bytes of device descriptor, then the
 // configuration descriptor, the last 16 bytes (if any) doubling as the
 // product string.
+#include "fuzzeroptions.h"
 #include "hardware/devices.h"
 #include "km/registrystore.h"
 #include "km/verifier.h"
@@ -51,8 +52,9 @@ usbsim::DescriptorSet MakeSet(const uint8_t* data, size_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    DisablePerInputLeakScan(argc, argv);
     kmsim::SetViolationHandler([](const kmsim::Violation& v) {
         std::fprintf(stderr, "verifier (%s): %s\n", v.category.c_str(), v.message.c_str());
         std::abort();

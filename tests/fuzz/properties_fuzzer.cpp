@@ -7,6 +7,7 @@
 // id, flags, the request's extra length and the data buffer's length; the
 // rest fills the request and the data.
 #include "devicesettings.h"
+#include "fuzzeroptions.h"
 #include "hardware/devices.h"
 #include "km/ksclient.h"
 #include "km/ksdeviceinterfaces.h"
@@ -53,8 +54,9 @@ void OpenPin(ULONG pinId, const KSDATAFORMAT* format)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    DisablePerInputLeakScan(argc, argv);
     kmsim::SetViolationHandler([](const kmsim::Violation& v) {
         std::fprintf(stderr, "verifier (%s): %s\n", v.category.c_str(), v.message.c_str());
         std::abort();
