@@ -23,6 +23,10 @@ Table& TheTable()
     return *table;
 }
 
+// The low two bits of a handle are the caller's tag bits; the kernel
+// ignores them when it looks a handle up.
+uintptr_t Key(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle) & ~uintptr_t(3); }
+
 }  // namespace
 
 const char* KindName(ObjectKind kind)
@@ -72,17 +76,19 @@ HANDLE InsertHandle(std::shared_ptr<HandleObject> object)
 std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine)
 {
     Table& t = TheTable();
-    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    uintptr_t value = Key(handle);
+    uintptr_t next;
     {
         std::lock_guard lock(t.mutex);
         auto it = t.objects.find(value);
         if (it != t.objects.end()) return it->second;
+        next = t.next;
     }
     SetLastError(ERROR_INVALID_HANDLE);
     // Null and INVALID_HANDLE_VALUE are ordinary failures callers test for;
     // anything else is a handle that was closed or never existed.
     if (handle && handle != INVALID_HANDLE_VALUE) {
-        bool wasOurs = value >= 0x1000 && value < t.next && value % 4 == 0;
+        bool wasOurs = value >= 0x1000 && value < next;
         ReportHandleMisuse(handle, routine, wasOurs ? "the handle was already closed" : "not a handle");
     }
     return nullptr;
@@ -94,7 +100,7 @@ std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle, const char* routine)
     std::shared_ptr<HandleObject> object;
     {
         std::lock_guard lock(t.mutex);
-        auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
+        auto it = t.objects.find(Key(handle));
         if (it != t.objects.end()) {
             object = std::move(it->second);
             t.objects.erase(it);

@@ -250,12 +250,10 @@ Status DeviceControl(KernelFile* file, uint32_t code, void* input, uint32_t inpu
     kmsim::SetIrpFinalCompletion(irp, [file, output, outputLength, done = std::move(done), finished](PIRP irp) {
         NTSTATUS status = irp->IoStatus.Status;
         ULONG_PTR information = irp->IoStatus.Information;
-        if (irp->Flags & IRP_BUFFERED_IO) {
-            if ((irp->Flags & IRP_INPUT_OPERATION) && !NT_ERROR(status)) {
-                RtlCopyMemory(output, irp->AssociatedIrp.SystemBuffer,
-                              information < outputLength ? information : outputLength);
-            }
-            ExFreePoolWithTag(irp->AssociatedIrp.SystemBuffer, kUserBufferTag);
+        // IoFreeIrp frees the system buffer (IRP_DEALLOCATE_BUFFER).
+        if ((irp->Flags & IRP_BUFFERED_IO) && (irp->Flags & IRP_INPUT_OPERATION) && !NT_ERROR(status)) {
+            RtlCopyMemory(output, irp->AssociatedIrp.SystemBuffer,
+                          information < outputLength ? information : outputLength);
         }
         std::lock_guard lock(file->mutex);
         file->pending.erase(irp);

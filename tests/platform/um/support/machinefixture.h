@@ -1,0 +1,75 @@
+// A booted virtual machine for user-mode tests: the driver loaded, one
+// device plugged, and the audio interfaces SetupAPI reports.
+#pragma once
+
+#include <windows.h>
+#include <ks.h>
+#include <setupapi.h>
+
+#include "testmachine.h"
+#include "um/virtualmachine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace umtest {
+
+// Hardware products of the Marvolan range the tests plug.
+constexpr uint16_t kAudioMidiProduct = 0x10;
+constexpr uint16_t kRawMidiProduct = 0x0A;
+
+// Paths of the present KSCATEGORY_AUDIO interfaces, as SetupAPI lists them.
+inline std::vector<std::string> AudioInterfacePaths()
+{
+    std::vector<std::string> paths;
+    HDEVINFO set = SetupDiGetClassDevsA(&KSCATEGORY_AUDIO, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return paths;
+    for (DWORD i = 0;; ++i) {
+        SP_DEVICE_INTERFACE_DATA data{};
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInterfaces(set, NULL, &KSCATEGORY_AUDIO, i, &data)) break;
+        ULONGLONG storage[64];
+        auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(storage);
+        detail->cbSize = sizeof(void*) == 8 ? 8 : 5;
+        if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof storage, NULL, NULL)) {
+            paths.push_back(detail->DevicePath);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+// The machine boots in the constructor and is torn down in the destructor;
+// tests close their handles first.
+class MachineTest : public ::testing::Test {
+protected:
+    // Boots with the shipped driver and plugs the product.
+    void Boot(uint16_t productId) { BootWith(DriverEntryOfMrvUsbAudio(), NewProductDevice(productId)); }
+    // Boots with the scripted filter's driver on any device.
+    void BootFake(const FakeFilterScenario& scenario)
+    {
+        SetFakeFilterScenario(scenario);
+        BootWith(DriverEntryOfFakeFilter(), NewProductDevice(kAudioMidiProduct), "mrvfakefilter");
+    }
+    void BootWith(void* driverEntry, usbsim::VirtualDevice* device, const std::string& service = "mrvusbaudio")
+    {
+        m_machine = std::make_unique<umsim::VirtualMachine>(driverEntry, service);
+        ASSERT_TRUE(m_machine->Booted()) << std::hex << m_machine->BootStatus();
+        int32_t status = -1;
+        m_slot = m_machine->Plug(device, &status);
+        ASSERT_GE(status, 0) << std::hex << status;
+        m_paths = AudioInterfacePaths();
+        ASSERT_FALSE(m_paths.empty());
+    }
+    void TearDown() override { m_machine.reset(); }
+
+    const std::string& FirstPath() const { return m_paths.front(); }
+
+    std::unique_ptr<umsim::VirtualMachine> m_machine;
+    int m_slot = -1;
+    std::vector<std::string> m_paths;
+};
+
+}  // namespace umtest
