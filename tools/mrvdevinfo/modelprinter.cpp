@@ -1,6 +1,7 @@
 #include "modelprinter.h"
 
 #include "audiostream.h"
+#include "devicesettings.h"
 #include "filterdescriptor.h"
 #include "guidnames.h"
 #include "midiendpoint.h"
