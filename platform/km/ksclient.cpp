@@ -146,4 +146,60 @@ NTSTATUS KsClientHandle::DisableEvent(KSEVENTDATA* data)
     return DeviceIoControl(IOCTL_KS_DISABLE_EVENT, data, sizeof(*data), nullptr, 0);
 }
 
+NTSTATUS KsStreamRequest::Completed(PDEVICE_OBJECT, PIRP irp, PVOID context)
+{
+    auto* request = static_cast<KsStreamRequest*>(context);
+    request->status_ = irp->IoStatus.Status;
+    request->information_ = irp->IoStatus.Information;
+    KeSetEvent(&request->done_, IO_NO_INCREMENT, FALSE);
+    // The request keeps the IRP and frees it once the waiter has seen it.
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+KsStreamRequest::~KsStreamRequest()
+{
+    Wait();
+}
+
+bool KsStreamRequest::Done() { return KeReadStateEvent(&done_) != 0; }
+
+NTSTATUS KsStreamRequest::Wait()
+{
+    if (irp_) {
+        KeWaitForSingleObject(&done_, Executive, KernelMode, FALSE, nullptr);
+        IoFreeIrp(irp_);
+        irp_ = nullptr;
+    }
+    return status_;
+}
+
+NTSTATUS KsClientHandle::SubmitStream(ULONG ioControlCode, void* headers, ULONG bytes,
+                                      std::unique_ptr<KsStreamRequest>* request)
+{
+    request->reset();
+    if (!open_) return STATUS_INVALID_HANDLE;
+    std::unique_ptr<KsStreamRequest> submitted(new KsStreamRequest);
+    KeInitializeEvent(&submitted->done_, NotificationEvent, FALSE);
+    PIRP irp = IoAllocateIrp(deviceObject_->StackSize, FALSE);
+    if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+    submitted->irp_ = irp;
+    irp->UserBuffer = headers;
+    irp->Tail.Overlay.OriginalFileObject = FileObject();
+    PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
+    sp->MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    sp->FileObject = FileObject();
+    sp->Parameters.DeviceIoControl.IoControlCode = ioControlCode;
+    sp->Parameters.DeviceIoControl.OutputBufferLength = bytes;
+    IoSetCompletionRoutine(irp, KsStreamRequest::Completed, submitted.get(), TRUE, TRUE, TRUE);
+    NTSTATUS status = IoCallDriver(deviceObject_, irp);
+    *request = std::move(submitted);
+    return status;
+}
+
+NTSTATUS KsClientHandle::Reset(KSRESET reset)
+{
+    ULONG value = reset;
+    return DeviceIoControl(IOCTL_KS_RESET_STATE, &value, sizeof(value), nullptr, 0);
+}
+
 }  // namespace kmsim

@@ -11,6 +11,30 @@
 
 namespace kmsim {
 
+// A stream request in flight (IOCTL_KS_WRITE_STREAM / READ_STREAM). The
+// headers and their frames stay the caller's until it completes; the
+// destructor waits for completion.
+class KsStreamRequest {
+public:
+    ~KsStreamRequest();
+    KsStreamRequest(const KsStreamRequest&) = delete;
+    KsStreamRequest& operator=(const KsStreamRequest&) = delete;
+
+    bool Done();
+    NTSTATUS Wait();  // the final status
+    ULONG_PTR Information() const { return information_; }
+
+private:
+    friend class KsClientHandle;
+    KsStreamRequest() = default;
+    static NTSTATUS Completed(PDEVICE_OBJECT, PIRP irp, PVOID context);
+
+    PIRP irp_ = nullptr;
+    KEVENT done_{};
+    NTSTATUS status_ = STATUS_PENDING;
+    ULONG_PTR information_ = 0;
+};
+
 class KsClientHandle {
 public:
     // Opens the filter behind an enabled device interface's symbolic link.
@@ -41,6 +65,9 @@ public:
     NTSTATUS Property(const GUID& set, ULONG id, ULONG flags, void* data, ULONG dataBytes,
                       ULONG_PTR* returned = nullptr);
     NTSTATUS PinProperty(ULONG pinId, ULONG id, void* data, ULONG dataBytes, ULONG_PTR* returned = nullptr);
+    // Queues the KSSTREAM_HEADER array (bytes long) on the pin without waiting.
+    NTSTATUS SubmitStream(ULONG ioControlCode, void* headers, ULONG bytes, std::unique_ptr<KsStreamRequest>* request);
+    NTSTATUS Reset(KSRESET reset);
     NTSTATUS SetState(KSSTATE state);
     NTSTATUS GetState(KSSTATE* state);
     // data names the event until it is disabled and must stay valid that long;

@@ -242,7 +242,11 @@ void DestroyPin(Pin* pin, PIRP closeIrp)
     Filter* filter = pin->filter;
     std::lock_guard control(filter->control);
     // A pin closed while running is stepped down first, as a client would.
-    if (!NT_SUCCESS(ChangePinState(pin, KSSTATE_STOP))) pin->ks.DeviceState = pin->ks.ClientState = KSSTATE_STOP;
+    if (!NT_SUCCESS(ChangePinState(pin, KSSTATE_STOP))) {
+        pin->ks.DeviceState = pin->ks.ClientState = KSSTATE_STOP;
+        FlushStreamQueue(pin);
+    }
+    ForgetAsynchronousProcessing(pin);
     const KSPIN_DISPATCH* dispatch = pin->ks.Descriptor->Dispatch;
     if (dispatch && dispatch->Close) {
         if (closeIrp) {
@@ -307,6 +311,12 @@ NTSTATUS ChangePinState(Pin* pin, KSSTATE target)
             }
         }
         pin->ks.DeviceState = to;
+        // Stopping ends every request still queued.
+        if (to == KSSTATE_STOP) FlushStreamQueue(pin);
+    }
+    if (target != KSSTATE_STOP && !(pin->ks.Descriptor->Flags & KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING) &&
+        HasQueuedFrames(pin)) {
+        ProcessPin(pin);
     }
     return STATUS_SUCCESS;
 }

@@ -7,8 +7,10 @@
 
 #include <ks.h>
 
+#include <atomic>
 #include <cstdint>
 #include <list>
+#include <thread>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -76,6 +78,33 @@ struct Filter {
     std::list<EventEntry*> events;
 };
 
+// A stream request (IOCTL_KS_WRITE_STREAM / READ_STREAM) waiting on a pin,
+// and its frames: one per KSSTREAM_HEADER, in order.
+struct QueuedIrp {
+    PIRP irp = nullptr;
+    ULONG framesLeft = 0;
+    bool cancelled = false;
+};
+
+struct Frame {
+    QueuedIrp* owner = nullptr;
+    PKSSTREAM_HEADER header = nullptr;
+    ULONG done = 0;  // bytes consumed (sink taking data) or produced so far
+};
+
+struct StreamQueue {
+    std::recursive_mutex lock;
+    std::list<Frame> frames;
+    KSSTREAM_POINTER leading{};  // the one leading-edge pointer handed out
+    bool locked = false;
+    // Process never runs twice at once for a pin; an attempt that finds it
+    // running asks the running one to go round again.
+    std::mutex processGuard;
+    std::thread::id processingThread;
+    bool processing = false;
+    bool again = false;
+};
+
 struct Pin {
     KSPIN ks{};
     ObjectBag bag;
@@ -83,6 +112,7 @@ struct Pin {
     PFILE_OBJECT fileObject = nullptr;
     std::vector<uint64_t> format;  // the connection format, 8-byte aligned
     std::list<EventEntry*> events;
+    StreamQueue queue;
 };
 
 // One enabled event. The entry the minidriver sees is followed directly by
@@ -132,6 +162,14 @@ NTSTATUS DispatchProperty(PIRP irp);
 NTSTATUS DispatchEnableEvent(PIRP irp);
 NTSTATUS DispatchDisableEvent(PIRP irp);
 NTSTATUS DispatchStream(PIRP irp);
+
+// Completes every queued stream request of the pin with STATUS_CANCELLED.
+void FlushStreamQueue(Pin* pin);
+// Runs Process as KsPinAttemptProcessing(pin, FALSE) would.
+void ProcessPin(Pin* pin);
+// Waits until no processing of the pin is queued or running elsewhere.
+void ForgetAsynchronousProcessing(Pin* pin);
+bool HasQueuedFrames(Pin* pin);
 
 // Steps the pin's state one state at a time towards target; stops at the
 // first failing step and returns its status.

@@ -122,10 +122,52 @@ NTSTATUS PinSetDeviceState(PKSPIN pin, KSSTATE to, KSSTATE from)
     return int(to) == g_state.failStateStepTo ? STATUS_INSUFFICIENT_RESOURCES : STATUS_SUCCESS;
 }
 
-const KSPIN_DISPATCH kRenderDispatch = {PinCreate, PinClose, nullptr, nullptr, PinSetDataFormat,
+// Takes up to renderBytesPerProcess bytes of the leading frame.
+NTSTATUS RenderProcess(PKSPIN pin)
+{
+    ++g_state.processCalls;
+    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    if (!pointer) return STATUS_PENDING;
+    ULONG n = pointer->Offset->Remaining < g_state.renderBytesPerProcess ? pointer->Offset->Remaining
+                                                                           : g_state.renderBytesPerProcess;
+    auto* data = static_cast<const uint8_t*>(pointer->Offset->Data);
+    g_state.rendered.insert(g_state.rendered.end(), data, data + n);
+    KsStreamPointerAdvanceOffsetsAndUnlock(pointer, n, 0, FALSE);
+    return STATUS_PENDING;
+}
+
+// Takes every queued frame whole.
+NTSTATUS MidiProcess(PKSPIN pin)
+{
+    ++g_state.processCalls;
+    while (PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED)) {
+        auto* data = static_cast<const uint8_t*>(pointer->Offset->Data);
+        g_state.midiReceived.insert(g_state.midiReceived.end(), data, data + pointer->Offset->Remaining);
+        KsStreamPointerAdvanceOffsetsAndUnlock(pointer, pointer->Offset->Remaining, 0, FALSE);
+    }
+    return STATUS_PENDING;
+}
+
+// Fills one frame per call while captureFrames lasts, and ejects it.
+NTSTATUS CaptureProcess(PKSPIN pin)
+{
+    ++g_state.processCalls;
+    if (g_state.captureFrames == 0) return STATUS_PENDING;
+    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    if (!pointer) return STATUS_PENDING;
+    ULONG n = pointer->Offset->Remaining < g_state.captureBytes ? pointer->Offset->Remaining : g_state.captureBytes;
+    memset(pointer->Offset->Data, g_state.captureByte, n);
+    --g_state.captureFrames;
+    KsStreamPointerAdvanceOffsetsAndUnlock(pointer, 0, n, TRUE);
+    return g_state.captureFrames ? STATUS_SUCCESS : STATUS_PENDING;
+}
+
+const KSPIN_DISPATCH kRenderDispatch = {PinCreate, PinClose, RenderProcess, nullptr, PinSetDataFormat,
                                         PinSetDeviceState, nullptr, nullptr, nullptr, nullptr};
-const KSPIN_DISPATCH kMidiDispatch = {PinCreate, PinClose, nullptr, nullptr, nullptr,
+const KSPIN_DISPATCH kMidiDispatch = {PinCreate, PinClose, MidiProcess, nullptr, nullptr,
                                       PinSetDeviceState, nullptr, nullptr, nullptr, nullptr};
+const KSPIN_DISPATCH kCaptureDispatch = {PinCreate, PinClose, CaptureProcess, nullptr, PinSetDataFormat,
+                                         PinSetDeviceState, nullptr, nullptr, nullptr, nullptr};
 
 KSDATARANGE_AUDIO AudioRange(ULONG rate)
 {
@@ -198,9 +240,10 @@ const KSAUTOMATION_TABLE kRenderTable = {1, sizeof(KSPROPERTY_ITEM), kRenderProp
 
 KSPIN_DESCRIPTOR_EX PinDescriptor(const KSPIN_DISPATCH* dispatch, const KSAUTOMATION_TABLE* table, ULONG rangeCount,
                                   const PKSDATARANGE* ranges, KSPIN_DATAFLOW flow, KSPIN_COMMUNICATION communication,
-                                  const GUID* category, const GUID* name, ULONG instances)
+                                  const GUID* category, const GUID* name, ULONG instances, ULONG flags = 0)
 {
     KSPIN_DESCRIPTOR_EX pin{};
+    pin.Flags = flags;
     pin.Dispatch = dispatch;
     pin.AutomationTable = table;
     pin.PinDescriptor.DataRangesCount = rangeCount;
@@ -215,11 +258,14 @@ KSPIN_DESCRIPTOR_EX PinDescriptor(const KSPIN_DISPATCH* dispatch, const KSAUTOMA
 
 const KSPIN_DESCRIPTOR_EX kPins[kPinCount] = {
     PinDescriptor(&kRenderDispatch, &kRenderTable, 2, kRenderRanges, KSPIN_DATAFLOW_IN, KSPIN_COMMUNICATION_SINK,
-                  &KSCATEGORY_AUDIO, &KSCATEGORY_RENDER, 1),
+                  &KSCATEGORY_AUDIO, &KSCATEGORY_RENDER, 1,
+                  KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING | KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY),
     PinDescriptor(nullptr, nullptr, 1, kBridgeRanges, KSPIN_DATAFLOW_OUT, KSPIN_COMMUNICATION_NONE,
                   &KSNODETYPE_LINE_CONNECTOR, &KSNODETYPE_LINE_CONNECTOR, 1),
     PinDescriptor(&kMidiDispatch, nullptr, 1, kMidiRanges, KSPIN_DATAFLOW_IN, KSPIN_COMMUNICATION_SINK,
                   &KSCATEGORY_WDMAUD_USE_PIN_NAME, &KSAUDFNAME_MIDI, KSINSTANCE_INDETERMINATE),
+    PinDescriptor(&kCaptureDispatch, nullptr, 2, kRenderRanges, KSPIN_DATAFLOW_OUT, KSPIN_COMMUNICATION_SINK,
+                  &KSCATEGORY_AUDIO, &KSCATEGORY_CAPTURE, 1, KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING),
 };
 
 // ---- Filter -------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // A small streaming minidriver for the class driver's tests: one filter with
-// a render pin (PCM ranges, one instance), its bridge pin and a MIDI pin
-// (any number of instances); a private property set and event on the filter;
+// a render pin (PCM ranges, one instance, processed only when attempted),
+// its bridge pin, a MIDI pin (any number of instances, processed as frames
+// arrive) and a capture pin; a private property set and event on the filter;
 // a position property on the render pin. Every callback is logged, and its
 // result can be forced per test.
 #pragma once
@@ -24,7 +25,8 @@ constexpr ULONG kTestEvent = 1;
 constexpr ULONG kRenderPin = 0;
 constexpr ULONG kBridgePin = 1;
 constexpr ULONG kMidiPin = 2;
-constexpr ULONG kPinCount = 3;
+constexpr ULONG kCapturePin = 3;
+constexpr ULONG kPinCount = 4;
 
 constexpr ULONG kContextTag = 0x544B7374;  // "tsKT"
 
@@ -42,6 +44,15 @@ struct MinidriverState {
     std::function<void(PKSPIN)> onPinCreate;
     // Items hung on the device's bag that were freed, by their value.
     std::vector<int> freedItems;
+    // Streaming: bytes the render pin takes per Process, what it and the MIDI
+    // pin took, and how many frames the capture pin fills (with captureByte).
+    ULONG renderBytesPerProcess = 0xFFFFFFFF;
+    std::vector<uint8_t> rendered;
+    std::vector<uint8_t> midiReceived;
+    ULONG captureFrames = 0;
+    ULONG captureBytes = 16;
+    uint8_t captureByte = 0xAB;
+    ULONG processCalls = 0;
 };
 
 MinidriverState& State();
