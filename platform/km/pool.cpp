@@ -56,8 +56,6 @@ bool IsPaged(POOL_TYPE type) { return (type & 1) != 0; }
 
 const char* TypeName(POOL_TYPE type) { return IsPaged(type) ? "PagedPool" : "NonPagedPool"; }
 
-}  // namespace
-
 std::string TagText(ULONG tag)
 {
     std::string text;
@@ -67,6 +65,8 @@ std::string TagText(ULONG tag)
     }
     return text;
 }
+
+}  // namespace
 
 PoolUsage PoolOutstanding(ULONG tag)
 {
@@ -181,6 +181,40 @@ PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes)
 
 namespace {
 
+// Removes the block from the books. Returns false (with *why set) when the
+// pointer is not a live block; a tag mismatch is reported but the block is
+// still freed: the caller meant to free it, and keeping it would add a leak
+// to the finding.
+bool Unregister(kmsim::Pool& pool, PVOID P, const ULONG* expectedTag, kmsim::Block& block, std::string& why,
+                std::string& tagMismatch)
+{
+    std::lock_guard lock(pool.mutex);
+    auto it = pool.blocks.find(P);
+    if (it == pool.blocks.end()) {
+        why = pool.recentlyFreed.count(P) ? ": block already freed" : ": not the start of a pool block";
+        return false;
+    }
+    block = it->second;
+    if (expectedTag && *expectedTag != block.tag) {
+        tagMismatch = ": tag '" + kmsim::TagText(*expectedTag) + "' does not match the allocation's tag '" +
+                      kmsim::TagText(block.tag) + "'";
+    }
+    pool.blocks.erase(it);
+    kmsim::PoolUsage& usage = pool.byTag[block.tag];
+    usage.bytes -= block.size;
+    usage.allocations -= 1;
+    if (usage.allocations == 0) pool.byTag.erase(block.tag);
+    pool.all.bytes -= block.size;
+    pool.all.allocations -= 1;
+    pool.recentlyFreed.insert(P);
+    pool.freedOrder.push_back(P);
+    if (pool.freedOrder.size() > kmsim::kFreedMemory) {
+        pool.recentlyFreed.erase(pool.freedOrder.front());
+        pool.freedOrder.pop_front();
+    }
+    return true;
+}
+
 void FreePool(PVOID P, const ULONG* expectedTag, const char* routine)
 {
     char where[64];
@@ -189,46 +223,16 @@ void FreePool(PVOID P, const ULONG* expectedTag, const char* routine)
         kmsim::ReportViolation("pool", std::string(where) + ": null pointer");
         return;
     }
-    kmsim::Pool& pool = ThePool();
     kmsim::Block block;
-    {
-        std::lock_guard lock(pool.mutex);
-        auto it = pool.blocks.find(P);
-        if (it == pool.blocks.end()) {
-            bool twice = pool.recentlyFreed.count(P) != 0;
-            // Report outside the lock: the handler may look at the pool.
-            pool.mutex.unlock();
-            kmsim::ReportViolation("pool", std::string(where) + (twice ? ": block already freed"
-                                                                      : ": not the start of a pool block"));
-            pool.mutex.lock();
-            return;
-        }
-        block = it->second;
-        if (expectedTag && *expectedTag != block.tag) {
-            pool.mutex.unlock();
-            kmsim::ReportViolation("pool", std::string(where) + ": tag '" + kmsim::TagText(*expectedTag) +
-                                               "' does not match the allocation's tag '" +
-                                               kmsim::TagText(block.tag) + "'");
-            pool.mutex.lock();
-            // Freed anyway: the caller meant to free it, and keeping it
-            // would turn one finding into a leak as well.
-            it = pool.blocks.find(P);
-            if (it == pool.blocks.end()) return;
-        }
-        pool.blocks.erase(it);
-        kmsim::PoolUsage& usage = pool.byTag[block.tag];
-        usage.bytes -= block.size;
-        usage.allocations -= 1;
-        if (usage.allocations == 0) pool.byTag.erase(block.tag);
-        pool.all.bytes -= block.size;
-        pool.all.allocations -= 1;
-        pool.recentlyFreed.insert(P);
-        pool.freedOrder.push_back(P);
-        if (pool.freedOrder.size() > kmsim::kFreedMemory) {
-            pool.recentlyFreed.erase(pool.freedOrder.front());
-            pool.freedOrder.pop_front();
-        }
+    std::string why, tagMismatch;
+    // Findings are reported outside the pool's lock: handlers may look at
+    // the pool.
+    bool known = Unregister(ThePool(), P, expectedTag, block, why, tagMismatch);
+    if (!known) {
+        kmsim::ReportViolation("pool", where + why);
+        return;
     }
+    if (!tagMismatch.empty()) kmsim::ReportViolation("pool", where + tagMismatch);
     if (kmsim::IsPaged(block.type) && KeGetCurrentIrql() >= DISPATCH_LEVEL) {
         kmsim::ReportViolation("irql", std::string(where) + ": paged pool freed at IRQL " +
                                            std::to_string(KeGetCurrentIrql()));
@@ -236,8 +240,9 @@ void FreePool(PVOID P, const ULONG* expectedTag, const char* routine)
     // Locks and IRPs that lived in the block are gone; a later block at the
     // same address is a new object.
     auto begin = uintptr_t(P);
-    kmsim::LockOrderForgetRange(begin, begin + (block.size ? block.size : 1));
-    kmsim::IrpForgetRange(begin, begin + (block.size ? block.size : 1));
+    auto end = begin + (block.size ? block.size : 1);
+    kmsim::LockOrderForgetRange(begin, end);
+    kmsim::IrpForgetRange(begin, end);
     free(P);
 }
 
