@@ -211,7 +211,8 @@ TEST_P(UrbFunctionTest, SamplingFrequencyRequestIsRecordedPerEndpoint)
     ASSERT_EQ(Submit(device.Pdo(), &urb), STATUS_SUCCESS);
     EXPECT_EQ(device.SamplingFrequency(0x03), 44100u);
     EXPECT_EQ(device.SamplingFrequency(0x84), std::nullopt);
-    const usbsim::UrbRecord& record = device.Log().back();
+    const std::vector<usbsim::UrbRecord> log = device.Log();
+    const usbsim::UrbRecord& record = log.back();
     EXPECT_EQ(record.function, URB_FUNCTION_CLASS_ENDPOINT);
     EXPECT_EQ(record.index, 0x03);
     EXPECT_EQ(record.payload, (std::vector<uint8_t>{0x44, 0xAC, 0x00}));
