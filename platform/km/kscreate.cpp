@@ -262,6 +262,9 @@ void DestroyPin(Pin* pin, PIRP closeIrp)
 
 void DestroyFilter(Filter* filter, PIRP closeIrp)
 {
+    // The filter list changes under the device mutex, so a minidriver that
+    // walks the filters holding it sees none go.
+    std::lock_guard deviceLock(filter->factory->device->mutex);
     {
         std::lock_guard control(filter->control);
         for (;;) {
