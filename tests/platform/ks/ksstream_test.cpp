@@ -3,6 +3,8 @@
 // queued requests at stop, reset and close.
 #include "ksfixture.h"
 
+#include "km/verifier.h"
+
 #include <cstring>
 
 namespace kstest {
@@ -239,6 +241,55 @@ TEST_F(KsStreamTest, StreamRequestsOnAFilterHandleAreRefused)
     Frames frames({Counting(8, 0)});
     EXPECT_EQ(filter_->DeviceIoControl(IOCTL_KS_WRITE_STREAM, nullptr, 0, frames.headers.data(), frames.Bytes()),
               STATUS_INVALID_DEVICE_REQUEST);
+}
+
+}  // namespace
+}  // namespace kstest
+
+namespace kstest {
+namespace {
+
+TEST_F(KsStreamTest, UnplugEndsQueuedRequestsOfOpenPins)
+{
+    std::unique_ptr<kmsim::KsClientHandle> pin;
+    ASSERT_EQ(CreateRenderPin(*filter_, &pin), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
+    Frames frames({Counting(8, 0)});
+    std::unique_ptr<kmsim::KsStreamRequest> request;
+    pin->SubmitStream(IOCTL_KS_WRITE_STREAM, frames.headers.data(), frames.Bytes(), &request);
+    ASSERT_EQ(kmsim::UnplugDevice(pdo_), STATUS_SUCCESS);
+    pin->Abandon();
+    filter_->Abandon();
+    EXPECT_EQ(request->Wait(), STATUS_CANCELLED);
+}
+
+// Each allocation of opening a filter, creating a pin and queueing a frame
+// failed in turn: the request fails cleanly and nothing is left allocated.
+TEST_F(KsStreamTest, ClientRequestsWithEachAllocationFailingLeakNothing)
+{
+    for (uint64_t n = 1; n < 64; ++n) {
+        uint64_t before = kmsim::InjectedFailures();
+        kmsim::FailNthAllocation(n);
+        std::unique_ptr<kmsim::KsClientHandle> filter, pin;
+        NTSTATUS status = kmsim::KsClientHandle::OpenFilter(kAudioLink, &filter);
+        if (NT_SUCCESS(status)) status = CreateMidiPin(*filter, &pin);
+        if (NT_SUCCESS(status)) status = pin->SetState(KSSTATE_RUN);
+        std::unique_ptr<kmsim::KsStreamRequest> request;
+        Frames frames({Counting(3, 0)});
+        if (NT_SUCCESS(status)) {
+            status = pin->SubmitStream(IOCTL_KS_WRITE_STREAM, frames.headers.data(), frames.Bytes(), &request);
+        }
+        bool injected = kmsim::InjectedFailures() != before;
+        kmsim::ClearPoolFaults();
+        if (request) request->Wait();
+        pin.reset();
+        filter.reset();
+        if (!injected) {
+            EXPECT_EQ(status, STATUS_PENDING);
+            break;
+        }
+        EXPECT_FALSE(NT_SUCCESS(status) && status != STATUS_PENDING) << n;
+    }
 }
 
 }  // namespace
