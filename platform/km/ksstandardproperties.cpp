@@ -371,11 +371,6 @@ const StandardProperty* FindStandardProperty(const GUID& set, ULONG id, bool onP
     return nullptr;
 }
 
-bool IsStandardPropertySet(const GUID& set, bool onPin)
-{
-    for (const auto& item : kStandardProperties) {
-        if (item.onPin == onPin && IsEqualGUID(*item.set, set)) return true;
-    }
     return false;
 }
 

@@ -34,6 +34,5 @@ struct StandardProperty {
 };
 
 const StandardProperty* FindStandardProperty(const GUID& set, ULONG id, bool onPin);
-bool IsStandardPropertySet(const GUID& set, bool onPin);
 
 }  // namespace kmsim::ks
