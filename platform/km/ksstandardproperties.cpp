@@ -371,7 +371,4 @@ const StandardProperty* FindStandardProperty(const GUID& set, ULONG id, bool onP
     return nullptr;
 }
 
-    return false;
-}
-
 }  // namespace kmsim::ks
