@@ -89,7 +89,8 @@ void PrintClientView(std::ostream& out, kmsim::KsClientHandle& filter)
             KSDATARANGE range;
             std::memcpy(&range, ranges.data() + offset, sizeof(range));
             out << "      " << GuidName(range.SubFormat) << " / " << GuidName(range.Specifier);
-            if (range.FormatSize >= sizeof(KSDATARANGE_AUDIO) && offset + sizeof(KSDATARANGE_AUDIO) <= ranges.size()) {
+            if (IsEqualGUID(range.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) && range.FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
+                offset + sizeof(KSDATARANGE_AUDIO) <= ranges.size()) {
                 KSDATARANGE_AUDIO audio;
                 std::memcpy(&audio, ranges.data() + offset, sizeof(audio));
                 out << ", up to " << audio.MaximumChannels << " channels, " << audio.MinimumBitsPerSample << "-"
