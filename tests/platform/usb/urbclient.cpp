@@ -122,11 +122,18 @@ std::vector<uint8_t> ReadConfiguration(PDEVICE_OBJECT pdo)
     URB urb;
     USB_CONFIGURATION_DESCRIPTOR header{};
     BuildGetDescriptor(&urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, 0, &header, sizeof header);
-    if (!NT_SUCCESS(Submit(pdo, &urb))) return {};
+    if (!NT_SUCCESS(Submit(pdo, &urb)) ||
+        urb.UrbControlDescriptorRequest.TransferBufferLength < sizeof header)
+        return {};
     std::vector<uint8_t> whole(header.wTotalLength);
     BuildGetDescriptor(&urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, 0, whole.data(), ULONG(whole.size()));
     if (!NT_SUCCESS(Submit(pdo, &urb))) return {};
+    // A device may send less than it claims: keep what came and make the
+    // copy say so, so that searches over it stay inside it.
     whole.resize(urb.UrbControlDescriptorRequest.TransferBufferLength);
+    if (whole.size() < sizeof(USB_CONFIGURATION_DESCRIPTOR)) return {};
+    whole[2] = uint8_t(whole.size());
+    whole[3] = uint8_t(whole.size() >> 8);
     return whole;
 }
 

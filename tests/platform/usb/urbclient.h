@@ -59,7 +59,8 @@ void BuildClassEndpoint(PURB urb, UCHAR endpoint, UCHAR request, USHORT value, v
                         ULONG length, bool deviceToHost);
 void BuildBulkTransfer(PURB urb, USBD_PIPE_HANDLE pipe, void* buffer, ULONG length, bool in);
 
-// Reads the whole configuration descriptor from the device.
+// Reads the whole configuration descriptor from the device; its wTotalLength
+// is cut to the bytes that came. Empty when not even the header came.
 std::vector<uint8_t> ReadConfiguration(PDEVICE_OBJECT pdo);
 
 // Select configuration with alternate setting 0 of every interface; owns the
