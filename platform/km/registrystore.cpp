@@ -6,6 +6,7 @@
 #include "km/utf16.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -394,7 +395,7 @@ bool LoadFrom(const std::string& directory, std::string* error)
             std::string rest;
             if (fields >> rest) return bad("unexpected text after the value data");
             if (!Unescape(escapedName, name)) return bad("malformed value name");
-            if (type.empty() || type.size() > 10 || !std::all_of(type.begin(), type.end(), ::isdigit)) {
+            if (type.empty() || type.size() > 10 || !std::all_of(type.begin(), type.end(), [](char c) { return c >= '0' && c <= '9'; })) {
                 return bad("malformed value type");
             }
             unsigned long long typeNumber = std::stoull(type);
