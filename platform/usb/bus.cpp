@@ -43,6 +43,7 @@ void CancelRoutine(PDEVICE_OBJECT pdo, PIRP irp)
 NTSTATUS DispatchInternalControl(PDEVICE_OBJECT pdo, PIRP irp)
 {
     BusDevice* device = BusDeviceFromPdo(pdo);
+    if (!device) return CompleteWith(irp, STATUS_NO_SUCH_DEVICE);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_INTERNAL_USB_SUBMIT_URB: {
@@ -67,6 +68,7 @@ NTSTATUS DispatchInternalControl(PDEVICE_OBJECT pdo, PIRP irp)
 NTSTATUS DispatchPnp(PDEVICE_OBJECT pdo, PIRP irp)
 {
     BusDevice* device = BusDeviceFromPdo(pdo);
+    if (!device) return CompleteWith(irp, STATUS_NO_SUCH_DEVICE);
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     // A PDO leaves the status of requests it does not handle untouched.
     NTSTATUS status = irp->IoStatus.Status;
@@ -163,7 +165,8 @@ BusDevice& Bus::Plug(std::unique_ptr<VirtualDevice> virtualDevice)
     const NTSTATUS status = IoCreateDevice(&m_driver, sizeof(PdoExtension), nullptr,
                                            FILE_DEVICE_USB, 0, FALSE, &pdo);
     if (!NT_SUCCESS(status) || !pdo) {
-        kmsim::ReportViolation("usb", "the bus could not create a PDO for a plugged device");
+        // Out of pool (an injected fault, usually): the device never
+        // enumerates; it has no PDO and nobody hears of it.
         device->MarkDisconnected();
         return *device;
     }

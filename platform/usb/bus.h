@@ -34,7 +34,8 @@ public:
     Bus& operator=(const Bus&) = delete;
 
     // Attaches a device: creates its PDO (stack size 1) and tells the
-    // arrival handler.
+    // arrival handler. When the PDO cannot be created (no pool) the device
+    // comes back disconnected with a null Pdo() and no arrival.
     BusDevice& Plug(std::unique_ptr<VirtualDevice> device);
     // Pulls the cable: pending and later requests complete with
     // STATUS_DEVICE_NOT_CONNECTED / USBD_STATUS_DEVICE_GONE, then the
@@ -48,6 +49,8 @@ public:
     void SetDepartureHandler(DeviceCallback handler);
 
     // ---- Frame clock ----
+    // The one clock of the machine. Stepping is the only way it moves, so a
+    // real-time pacer is a thread that calls StepFrames once a millisecond.
     ULONG CurrentFrame() const { return m_frame.load(); }
     void StepFrames(ULONG frames);
     void SetCurrentFrame(ULONG frame);

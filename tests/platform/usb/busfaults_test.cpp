@@ -188,6 +188,17 @@ TEST_F(BusFaultTest, PluggingAnnouncesThePdoWithStackSizeOne)
     EXPECT_EQ(usbsim::BusDeviceFromPdo(device.Pdo()), &device);
 }
 
+TEST_F(BusFaultTest, DeviceWhosePdoCannotBeCreatedNeverArrives)
+{
+    bool arrived = false;
+    bus.SetArrivalHandler([&](usbsim::BusDevice&) { arrived = true; });
+    kmsim::FailNthAllocation(1);
+    usbsim::BusDevice& device = Plug(hardware::kRawMidiA);
+    EXPECT_EQ(device.Pdo(), nullptr);
+    EXPECT_FALSE(device.Connected());
+    EXPECT_FALSE(arrived);
+}
+
 TEST(BusLifetime, CanBeCreatedAndDestroyedRepeatedlyWithDevicesLeftPlugged)
 {
     for (int i = 0; i < 5; ++i) {
