@@ -222,6 +222,8 @@ int _vsnwprintf(WCHAR* Buffer, size_t Count, const WCHAR* Format, va_list Args)
     va_copy(copy, Args);
     std::u16string text = FormatWide(Format, copy);
     va_end(copy);
+    // No buffer at all: a size query, answered with the length needed.
+    if (!Buffer) return int(text.size());
     size_t written = text.size() < Count ? text.size() : Count;
     if (written) memcpy(Buffer, text.data(), written * sizeof(WCHAR));
     if (text.size() < Count) Buffer[text.size()] = 0;

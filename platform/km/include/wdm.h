@@ -387,7 +387,8 @@ ULONG DbgPrint(PCSTR Format, ...) __attribute__((format(printf, 1, 2)));
 // Bounded wide formatting (%d %u %x %X %ld %lu %lx %s/%ls wide, %S/%hs narrow,
 // %c, %%, widths and zero padding). Returns the characters written, or -1 when
 // the output does not fit in Count characters; the output is terminated only
-// when there is room for the zero, as on Windows.
+// when there is room for the zero, as on Windows. With a null Buffer and a
+// Count of 0 it returns the length the output needs.
 int _vsnwprintf(WCHAR* Buffer, size_t Count, const WCHAR* Format, va_list Args);
 int _snwprintf(WCHAR* Buffer, size_t Count, const WCHAR* Format, ...);
 

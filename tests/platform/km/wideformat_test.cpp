@@ -79,4 +79,9 @@ TEST(WideFormatTruncation, ZeroCountWritesNothing)
     EXPECT_EQ(buffer[0], u'#');
 }
 
+TEST(WideFormatTruncation, NullBufferAsksForTheLengthNeeded)
+{
+    EXPECT_EQ(_snwprintf(nullptr, 0, u"%d-%s", 123, u"ab"), 6);
+}
+
 }  // namespace
