@@ -117,7 +117,10 @@ TEST_F(BusFaultTest, NeverCompletedRequestEndsWhenCancelled)
 // wait for the cancelled request to come back.
 TEST_F(BusFaultTest, TimedOutWaitThenCancelGetsTheRequestBack)
 {
-    kmsim::SetTimeoutScale(0.001);
+    struct FastTimeouts {
+        FastTimeouts() { kmsim::SetTimeoutScale(0.001); }
+        ~FastTimeouts() { kmsim::SetTimeoutScale(1.0); }
+    } fast;
     usbsim::BusDevice& device = Plug(hardware::kRawMidiA);
     device.InjectFault({RequestFault::Action::NeverComplete, 1, URB_FUNCTION_SELECT_CONFIGURATION,
                         STATUS_SUCCESS, USBD_STATUS_SUCCESS});
@@ -129,7 +132,6 @@ TEST_F(BusFaultTest, TimedOutWaitThenCancelGetsTheRequestBack)
     EXPECT_EQ(s.WaitFor(10'000'000), STATUS_TIMEOUT);
     s.Cancel();
     EXPECT_EQ(s.Wait(), STATUS_CANCELLED);
-    kmsim::SetTimeoutScale(1.0);
 }
 
 TEST_F(BusFaultTest, CancellingAQueuedRequestCompletesItOnce)
