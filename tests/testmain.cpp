@@ -1,5 +1,6 @@
 // Shared main of every test program: verifier findings fail the running test,
-// and every test must leave the pool exactly as it found it.
+// and every test must leave the pool and the registry handles exactly as it
+// found them.
 #include "km/verifier.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +13,16 @@ bool g_poolLeaked = false;
 
 class VerifierListener : public testing::EmptyTestEventListener {
     kmsim::PoolUsage before_{};
+    size_t keysBefore_ = 0;
 
     void OnTestStart(const testing::TestInfo&) override
     {
         kmsim::TakeViolations();
         kmsim::ClearPoolFaults();
         kmsim::ClearDebugOutput();
+        kmsim::ResetLockOrder();
         before_ = kmsim::PoolOutstandingAll();
+        keysBefore_ = kmsim::OpenKeyHandleCount();
     }
 
     // Assertions cannot be raised once a test has ended, so a leak is
@@ -32,6 +36,12 @@ class VerifierListener : public testing::EmptyTestEventListener {
             fprintf(stderr, "[  LEAKED  ] %s.%s: pool %llu -> %llu bytes\n%s", info.test_suite_name(),
                     info.name(), (unsigned long long)before_.bytes, (unsigned long long)after.bytes,
                     kmsim::PoolLeakReport().c_str());
+        }
+        const size_t keysAfter = kmsim::OpenKeyHandleCount();
+        if (keysAfter != keysBefore_) {
+            g_poolLeaked = true;
+            fprintf(stderr, "[  LEAKED  ] %s.%s: %zu registry key handle(s) left open\n", info.test_suite_name(),
+                    info.name(), keysAfter - keysBefore_);
         }
     }
 };
