@@ -176,6 +176,7 @@ BusDevice& Bus::Plug(std::unique_ptr<VirtualDevice> virtualDevice)
     pdo->StackSize = 1;
     pdo->Flags &= ~DO_DEVICE_INITIALIZING;
     device->SetPdo(pdo);
+    device->Device().Attached(device);
 
     DeviceCallback arrival;
     {
@@ -313,6 +314,8 @@ NTSTATUS Bus::MakePending(const Pending& pending)
     }
     return STATUS_PENDING;
 }
+
+void Bus::RetryTransfers(BusDevice&) { m_wake.notify_all(); }
 
 void Bus::CancelPending(PIRP irp)
 {

@@ -66,6 +66,9 @@ public:
 
     // ---- IRP plumbing, called from the PDO's dispatch routines ----
     NTSTATUS SubmitUrb(BusDevice& device, PIRP irp, PURB urb);
+    // Asks the worker to try the device's pending bulk and interrupt
+    // transfers again (BusDevice::Wake).
+    void RetryTransfers(BusDevice& device);
     void CancelPending(PIRP irp);
 
 private:

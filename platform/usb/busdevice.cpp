@@ -114,6 +114,8 @@ std::string BusDevice::HardwareId() const
     return id;
 }
 
+void BusDevice::Wake() { m_bus.RetryTransfers(*this); }
+
 void BusDevice::SetCompletionMode(CompletionMode mode)
 {
     std::lock_guard lock(m_lock);

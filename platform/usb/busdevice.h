@@ -93,6 +93,10 @@ public:
     std::string HardwareId() const;
 
     // ---- Behaviour ----
+    // The device has something new: the bus retries this device's pending
+    // bulk and interrupt transfers soon, on its worker thread. Callable from
+    // any thread, including from inside the device's own hooks.
+    void Wake();
     void SetCompletionMode(CompletionMode mode);
     CompletionMode Mode() const;
     // Select configuration / select interface naming this alternate setting

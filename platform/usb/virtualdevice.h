@@ -12,6 +12,8 @@
 
 namespace usbsim {
 
+class BusDevice;
+
 // A class or vendor request on the default control pipe.
 struct ControlRequest {
     enum class Recipient { Device, Interface, Endpoint, Other };
@@ -43,6 +45,34 @@ public:
     // the bus stall the request.
     virtual USBD_STATUS Control(const ControlRequest& request, std::span<uint8_t> data,
                                 ULONG* transferred) = 0;
+
+    // The bus's record of this device, told once when it is plugged in, so
+    // the device can call BusDevice::Wake() when it has new input.
+    virtual void Attached(BusDevice* /*busDevice*/) {}
+
+    // The data hooks below run on the bus's worker thread (or inside
+    // StepFrames), never two at a time for one device.
+
+    // Isochronous OUT: the bytes of one packet, as the device received them in `frame`.
+    virtual void IsochronousOut(UCHAR /*endpointAddress*/, ULONG /*frame*/,
+                                std::span<const uint8_t> /*packet*/) {}
+    // Isochronous IN: the device writes the packet it sends in `frame` (at
+    // most buffer.size() bytes, the packet's room) and returns its length;
+    // 0 = a zero-length packet.
+    virtual ULONG IsochronousIn(UCHAR /*endpointAddress*/, ULONG /*frame*/,
+                                std::span<uint8_t> /*buffer*/) { return 0; }
+    // Bulk or interrupt OUT: true = the device took the bytes (the transfer
+    // completes, all bytes sent); false = it does not answer now (the
+    // transfer stays pending; the bus asks again after Wake() or on every
+    // later frame step).
+    virtual bool BulkOut(UCHAR /*endpointAddress*/, std::span<const uint8_t> /*data*/) { return true; }
+    // Bulk or interrupt IN: one packet of at most buffer.size() bytes into
+    // buffer. Returns its length, or nothing when the device has no packet
+    // yet (the read stays pending; asked again after Wake() or on every later
+    // frame step), or a failure through *status (the read completes with
+    // that USBD status).
+    virtual std::optional<ULONG> BulkIn(UCHAR /*endpointAddress*/, std::span<uint8_t> /*buffer*/,
+                                        USBD_STATUS* /*status*/) { return std::nullopt; }
 };
 
 }  // namespace usbsim
