@@ -13,6 +13,7 @@
 #include "km/ksdeviceinterfaces.h"
 #include "km/pnpmanager.h"
 #include "km/verifier.h"
+#include "kspinrequests.h"
 #include "usb/bus.h"
 
 #include <ks.h>
@@ -41,15 +42,8 @@ const GUID* const kSets[] = {&KSPROPSETID_Pin,   &KSPROPSETID_Topology, &KSPROPS
 
 void OpenPin(ULONG pinId, const KSDATAFORMAT* format)
 {
-    KSPIN_CONNECT connect{};
-    connect.Interface.Set = KSINTERFACESETID_Standard;
-    connect.Interface.Id = KSINTERFACE_STANDARD_STREAMING;
-    connect.Medium.Set = KSMEDIUMSETID_Standard;
-    connect.Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
-    connect.PinId = pinId;
-    connect.Priority.PriorityClass = KSPRIORITY_NORMAL;
     std::unique_ptr<kmsim::KsClientHandle> pin;
-    if (NT_SUCCESS(g_target->filter->CreatePin(connect, format, &pin))) g_target->pins.push_back(std::move(pin));
+    if (NT_SUCCESS(g_target->filter->CreatePin(PinConnect(pinId), format, &pin))) g_target->pins.push_back(std::move(pin));
 }
 
 }  // namespace
@@ -73,15 +67,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
                                                                               &g_target->filter)))
         std::abort();
 
-    struct {
-        KSDATAFORMAT format;
-        WAVEFORMATEX wave;
-    } audio{};
-    audio.format.FormatSize = sizeof(audio);
-    audio.format.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    audio.format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    audio.format.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    audio.wave = {WAVE_FORMAT_PCM, 2, 48000, 48000 * 6, 6, 24, 0};
+    const WaveFormat audio = PcmFormat(48000, 24, 2);
     OpenPin(0, &audio.format);  // render
     OpenPin(2, &audio.format);  // capture
     KSDATAFORMAT midi{};
