@@ -21,14 +21,14 @@ usbsim::DescriptorSet DescriptorsFor(uint16_t productId)
     }
 }
 
-std::unique_ptr<usbsim::DescriptorDevice> MakeDevice(uint16_t productId)
+std::unique_ptr<MarvolanDevice> MakeDevice(uint16_t productId)
 {
     return MakeDeviceFromDescriptors(DescriptorsFor(productId));
 }
 
-std::unique_ptr<usbsim::DescriptorDevice> MakeDeviceFromDescriptors(usbsim::DescriptorSet set)
+std::unique_ptr<MarvolanDevice> MakeDeviceFromDescriptors(usbsim::DescriptorSet set)
 {
-    return std::make_unique<usbsim::DescriptorDevice>(std::move(set));
+    return std::make_unique<MarvolanDevice>(std::move(set));
 }
 
 }  // namespace hardware

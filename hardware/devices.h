@@ -3,7 +3,7 @@
 #pragma once
 
 #include "hardware/descriptorbytes.h"
-#include "usb/descriptordevice.h"
+#include "hardware/marvolandevice.h"
 
 #include <memory>
 
@@ -24,9 +24,11 @@ constexpr uint16_t kClassCompliant = 0x0100;
 
 // The descriptor set of a product; unknown ids get the class-compliant set.
 usbsim::DescriptorSet DescriptorsFor(uint16_t productId);
-std::unique_ptr<usbsim::DescriptorDevice> MakeDevice(uint16_t productId);
-// Any bytes at all, served as given (never read past what is supplied).
-std::unique_ptr<usbsim::DescriptorDevice> MakeDeviceFromDescriptors(usbsim::DescriptorSet set);
+// The device with its audio and MIDI behaviour (see MarvolanDevice).
+std::unique_ptr<MarvolanDevice> MakeDevice(uint16_t productId);
+// Any bytes at all, served as given (never read past what is supplied);
+// whatever data endpoints they describe behave as on a Marvolan device.
+std::unique_ptr<MarvolanDevice> MakeDeviceFromDescriptors(usbsim::DescriptorSet set);
 
 // ---- Per-product sets (one file each) ----
 usbsim::DescriptorSet RawMidiDescriptors(uint16_t productId);

@@ -1,0 +1,108 @@
+#include "hardware/midioutput.h"
+
+#include "hardware/midiwire.h"
+
+namespace hardware {
+
+MidiOutput::MidiOutput(UCHAR endpointAddress, MidiFormat format, size_t maxPacket)
+    : m_endpointAddress(endpointAddress), m_maxPacket(maxPacket), m_wire(MakeMidiWire(format))
+{
+}
+
+void MidiOutput::SetWake(std::function<void()> wake)
+{
+    std::lock_guard lock(m_lock);
+    m_wake = std::move(wake);
+}
+
+void MidiOutput::SetAnswering(bool answering)
+{
+    std::function<void()> wake;
+    {
+        std::lock_guard lock(m_lock);
+        m_answering = answering;
+        if (answering) wake = m_wake;
+    }
+    if (wake) wake();
+}
+
+bool MidiOutput::Receive(std::span<const uint8_t> transfer)
+{
+    std::array<std::vector<MidiBytes>, kMidiCables> received;
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_answering) {
+            ++m_refused;
+            return false;
+        }
+        std::vector<MidiBytes> packets = SplitIntoPackets(transfer, m_maxPacket);
+        if (packets.empty()) packets.emplace_back();  // a zero-length packet
+        for (MidiBytes& packet : packets) {
+            std::vector<MidiPiece> pieces;
+            m_wire->Unpack(packet, pieces, m_faults);
+            for (MidiPiece& piece : pieces) {
+                Cable& cable = m_cables[piece.cable % kMidiCables];
+                cable.packets.push_back(std::move(piece.unit));
+                const size_t before = received[piece.cable].size();
+                cable.decoder.Feed(piece.bytes, received[piece.cable], m_faults);
+                cable.messages.insert(cable.messages.end(), received[piece.cable].begin() + long(before),
+                                      received[piece.cable].end());
+            }
+            m_transfers.push_back(std::move(packet));
+        }
+    }
+    // Outside our lock: the echo takes the IN endpoint's.
+    for (uint8_t c = 0; c < kMidiCables; ++c) m_echo.Forward(c, received[c]);
+    return true;
+}
+
+std::vector<MidiBytes> MidiOutput::Transfers() const
+{
+    std::lock_guard lock(m_lock);
+    return m_transfers;
+}
+
+std::vector<MidiBytes> MidiOutput::Packets(uint8_t cable) const
+{
+    std::lock_guard lock(m_lock);
+    return cable < kMidiCables ? m_cables[cable].packets : std::vector<MidiBytes>{};
+}
+
+MidiBytes MidiOutput::Stream(uint8_t cable) const
+{
+    MidiBytes stream;
+    for (const MidiBytes& m : Messages(cable)) stream.insert(stream.end(), m.begin(), m.end());
+    return stream;
+}
+
+std::vector<MidiBytes> MidiOutput::Messages(uint8_t cable) const
+{
+    std::lock_guard lock(m_lock);
+    return cable < kMidiCables ? m_cables[cable].messages : std::vector<MidiBytes>{};
+}
+
+std::vector<std::string> MidiOutput::Faults() const
+{
+    std::lock_guard lock(m_lock);
+    return m_faults;
+}
+
+ULONG MidiOutput::Refused() const
+{
+    std::lock_guard lock(m_lock);
+    return m_refused;
+}
+
+void MidiOutput::Clear()
+{
+    std::lock_guard lock(m_lock);
+    m_transfers.clear();
+    m_faults.clear();
+    m_refused = 0;
+    for (Cable& c : m_cables) {
+        c.packets.clear();
+        c.messages.clear();
+    }
+}
+
+}  // namespace hardware
