@@ -1,8 +1,12 @@
 #include "usb/bus.h"
 
 #include "km/verifier.h"
+#include "usb/bulktransfer.h"
+#include "usb/framepacer.h"
 
 #include <usbbusif.h>
+
+#include <algorithm>
 
 namespace usbsim {
 
@@ -16,6 +20,23 @@ struct PdoExtension {
 };
 
 std::atomic<uintptr_t> g_nextHandle{0};
+
+// Bulk and interrupt transfers one pipe may finish per frame; a device that
+// always has data cannot keep the worker in one frame forever.
+constexpr ULONG kTransfersPerFrame = 19;
+
+bool IsTransfer(USHORT function)
+{
+    return function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER ||
+           function == URB_FUNCTION_ISOCH_TRANSFER;
+}
+
+USBD_PIPE_HANDLE TransferPipe(const URB& urb)
+{
+    return urb.UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER
+               ? urb.UrbIsochronousTransfer.PipeHandle
+               : urb.UrbBulkOrInterruptTransfer.PipeHandle;
+}
 
 void CompleteUrb(PIRP irp, PURB urb, const UrbResult& result)
 {
@@ -142,6 +163,7 @@ Bus::Bus()
 
 Bus::~Bus()
 {
+    StopPacing();
     for (BusDevice* device : Devices()) {
         if (device->Pdo()) Remove(*device);
     }
@@ -232,19 +254,70 @@ void Bus::SetDepartureHandler(DeviceCallback handler)
     m_departure = std::move(handler);
 }
 
-void Bus::StepFrames(ULONG frames) { m_frame.fetch_add(frames); }
+void Bus::StepFrames(ULONG frames)
+{
+    std::unique_lock lock(m_lock);
+    m_framesToRun += frames;
+    m_wake.notify_all();
+    if (std::this_thread::get_id() == m_workerId) return;  // waiting here would wait on itself
+    m_idle.wait(lock, [this] { return !m_workerBusy && !WorkerHasWork(); });
+}
 
-void Bus::SetCurrentFrame(ULONG frame) { m_frame.store(frame); }
+void Bus::SetCurrentFrame(ULONG frame)
+{
+    std::lock_guard lock(m_lock);
+    m_frame.store(frame);
+    m_sealedFrame = frame;
+}
+
+void Bus::StartPacing(double speed)
+{
+    StopPacing();
+    auto pacer = std::make_unique<FramePacer>([this] { StepFrames(1); }, speed);
+    std::lock_guard lock(m_pacerLock);
+    m_pacer = std::move(pacer);
+}
+
+void Bus::StopPacing()
+{
+    std::unique_ptr<FramePacer> pacer;
+    {
+        std::lock_guard lock(m_pacerLock);
+        pacer = std::move(m_pacer);
+    }
+    pacer.reset();  // joins outside the lock
+}
+
+bool Bus::Pacing() const
+{
+    std::lock_guard lock(m_pacerLock);
+    return m_pacer != nullptr;
+}
 
 void Bus::Flush()
 {
     std::unique_lock lock(m_lock);
-    m_idle.wait(lock, [this] {
-        if (m_workerBusy) return false;
-        for (const Pending& p : m_pending)
-            if (p.stage == Stage::Queued) return false;
-        return true;
-    });
+    if (std::this_thread::get_id() == m_workerId) return;
+    m_idle.wait(lock, [this] { return !m_workerBusy && !WorkerHasWork(); });
+}
+
+bool Bus::WorkerHasWork() const
+{
+    if (m_framesToRun || !m_woken.empty()) return true;
+    for (const Pending& p : m_pending)
+        if (p.stage == Stage::Queued) return true;
+    return false;
+}
+
+TransferCounts Bus::Transfers(const BusDevice& device, UCHAR endpointAddress) const
+{
+    std::lock_guard lock(m_lock);
+    TransferCounts counts;
+    if (auto it = m_counts.find({&device, endpointAddress}); it != m_counts.end()) counts = it->second;
+    counts.pending = 0;
+    for (const Pending& p : m_pending)
+        counts.pending += p.device == &device && p.endpoint.handle && p.endpoint.address == endpointAddress;
+    return counts;
 }
 
 size_t Bus::PendingCount(const BusDevice& device) const
@@ -266,6 +339,15 @@ std::vector<BusDevice*> Bus::Devices() const
 NTSTATUS Bus::SubmitUrb(BusDevice& device, PIRP irp, PURB urb)
 {
     const BusDevice::Decision decision = device.Accept(*urb);
+    // A transfer that passed the checks names an open pipe.
+    PipeEndpoint endpoint;
+    if (IsTransfer(urb->UrbHeader.Function) && decision.disposition != BusDevice::Disposition::Complete) {
+        if (std::optional<PipeEndpoint> e = device.Endpoint(TransferPipe(*urb))) {
+            endpoint = *e;
+            std::lock_guard lock(m_lock);
+            ++m_counts[{&device, endpoint.address}].submitted;
+        }
+    }
     switch (decision.disposition) {
     case BusDevice::Disposition::Complete:
         Finish(device, irp, urb, decision.result);
@@ -277,18 +359,55 @@ NTSTATUS Bus::SubmitUrb(BusDevice& device, PIRP irp, PURB urb)
             return result.status;
         }
         return MakePending({&device, irp, urb, Stage::Queued, true, {}, nullptr});
-    case BusDevice::Disposition::FailAfterPending:
-        return MakePending({&device, irp, urb, Stage::Queued, false, decision.result, nullptr});
-    case BusDevice::Disposition::Hold: {
-        USBD_PIPE_HANDLE pipe = nullptr;
-        if (urb->UrbHeader.Function == URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER)
-            pipe = urb->UrbBulkOrInterruptTransfer.PipeHandle;
-        else if (urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER)
-            pipe = urb->UrbIsochronousTransfer.PipeHandle;
-        return MakePending({&device, irp, urb, Stage::Held, false, {}, pipe});
+    case BusDevice::Disposition::FailAfterPending: {
+        Pending pending{.device = &device, .irp = irp, .urb = urb, .stage = Stage::Queued,
+                        .result = decision.result, .endpoint = endpoint};
+        pending.pipe = endpoint.handle;
+        return MakePending(pending);
     }
+    case BusDevice::Disposition::Hold:
+        return MakePending({.device = &device, .irp = irp, .urb = urb, .stage = Stage::Held,
+                            .pipe = endpoint.handle, .endpoint = endpoint});
+    case BusDevice::Disposition::Transfer:
+        return SubmitTransfer(device, irp, urb, endpoint);
     }
     return STATUS_INTERNAL_ERROR;
+}
+
+NTSTATUS Bus::SubmitTransfer(BusDevice& device, PIRP irp, PURB urb, const PipeEndpoint& endpoint)
+{
+    Pending pending{.device = &device, .irp = irp, .urb = urb, .stage = Stage::Transfer,
+                    .pipe = endpoint.handle, .endpoint = endpoint};
+    std::optional<UrbResult> refusal;
+    if (!endpoint.handle) {
+        refusal = Failure(USBD_STATUS_INVALID_PIPE_HANDLE);  // reselected under us
+    } else if (urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER) {
+        pending.isochronous = true;
+        std::lock_guard lock(m_lock);
+        std::optional<ULONG> nextFree;
+        if (auto it = m_nextFree.find(endpoint.handle); it != m_nextFree.end()) nextFree = it->second;
+        refusal = ScheduleIsochronous(urb->UrbIsochronousTransfer, endpoint, m_frame.load(),
+                                      m_sealedFrame, nextFree, &pending.schedule);
+        if (!refusal) {
+            m_nextFree[endpoint.handle] = pending.schedule.startFrame + pending.schedule.packets;
+            // Every frame already passed: nothing to wait for.
+            if (LONG(pending.schedule.LastFrame() - m_sealedFrame) <= 0) {
+                pending.stage = Stage::Queued;
+                pending.result = IsochronousOutcome(urb->UrbIsochronousTransfer);
+            }
+        }
+    } else {
+        refusal = CheckBulkTransfer(urb->UrbBulkOrInterruptTransfer, endpoint);
+    }
+    if (refusal) {
+        if (endpoint.handle) {
+            std::lock_guard lock(m_lock);
+            CountCompletion(pending);
+        }
+        Finish(device, irp, urb, *refusal);
+        return refusal->status;
+    }
+    return MakePending(pending);
 }
 
 NTSTATUS Bus::MakePending(const Pending& pending)
@@ -302,8 +421,10 @@ NTSTATUS Bus::MakePending(const Pending& pending)
         IoSetCancelRoutine(irp, CancelRoutine);
         if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
             // Cancelled before the routine was in place: finish it here.
+            CountCompletion(m_pending.back());
             m_pending.pop_back();
         } else {
+            if (pending.stage == Stage::Transfer && !pending.isochronous) m_woken.insert(pending.device);
             irp = nullptr;
         }
     }
@@ -315,16 +436,27 @@ NTSTATUS Bus::MakePending(const Pending& pending)
     return STATUS_PENDING;
 }
 
-void Bus::RetryTransfers(BusDevice&) { m_wake.notify_all(); }
+void Bus::RetryTransfers(BusDevice& device)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_woken.insert(&device);
+    }
+    m_wake.notify_all();
+}
 
 void Bus::CancelPending(PIRP irp)
 {
+    // Wait out a packet in progress: its buffer is the driver's again once
+    // the IRP completes.
+    std::lock_guard transfers(m_transferLock);
     PURB urb = nullptr;
     {
         std::lock_guard lock(m_lock);
         for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
             if (it->irp != irp) continue;
             urb = it->urb;
+            CountCompletion(*it);
             m_pending.erase(it);
             break;
         }
@@ -340,61 +472,195 @@ void Bus::CancelPending(PIRP irp)
 
 void Bus::Finish(BusDevice& device, PIRP irp, PURB urb, const UrbResult& result)
 {
-    if (result.abortedPipe) EndHeldTransfers(device, result.abortedPipe, Failure(USBD_STATUS_CANCELED));
+    if (result.abortedPipe) EndPipeTransfers(device, result.abortedPipe, Failure(USBD_STATUS_CANCELED));
     CompleteUrb(irp, urb, result);
 }
 
-void Bus::EndHeldTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbResult& result)
+void Bus::CountCompletion(const Pending& pending)
+{
+    if (pending.endpoint.handle) ++m_counts[{pending.device, pending.endpoint.address}].completed;
+}
+
+void Bus::Complete(const Pending& pending, const UrbResult& result, bool owned)
+{
+    if (owned || IoSetCancelRoutine(pending.irp, nullptr)) CompleteUrb(pending.irp, pending.urb, result);
+    // Otherwise the cancel routine has it and finishes it as cancelled.
+}
+
+void Bus::EndPipeTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbResult& result)
 {
     // Finished here rather than by the worker, so that an abort returns only
     // after the pipe's transfers have completed (and an abort served by the
     // worker does not wait on itself).
     std::vector<Pending> ended;
     {
+        std::lock_guard transfers(m_transferLock);
         std::lock_guard lock(m_lock);
         for (auto it = m_pending.begin(); it != m_pending.end();) {
-            if (it->device == &device && it->stage == Stage::Held && it->pipe == pipe) {
+            if (it->device == &device && it->pipe == pipe &&
+                (it->stage == Stage::Held || it->stage == Stage::Transfer)) {
+                CountCompletion(*it);
                 ended.push_back(*it);
                 it = m_pending.erase(it);
             } else {
                 ++it;
             }
         }
+        m_nextFree.erase(pipe);
     }
-    for (const Pending& p : ended) {
-        if (IoSetCancelRoutine(p.irp, nullptr)) CompleteUrb(p.irp, p.urb, result);
-    }
+    m_idle.notify_all();
+    for (const Pending& p : ended) Complete(p, result);
+}
+
+void Bus::CompleteEnded(std::vector<std::pair<Pending, UrbResult>>& ended)
+{
+    if (ended.empty()) return;
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    for (const auto& [pending, result] : ended) Complete(pending, result);
+    KeLowerIrql(old);
+    ended.clear();
 }
 
 void Bus::WorkerLoop()
 {
     std::unique_lock lock(m_lock);
+    m_workerId = std::this_thread::get_id();
     for (;;) {
-        auto it = m_pending.end();
-        m_wake.wait(lock, [&] {
-            for (it = m_pending.begin(); it != m_pending.end(); ++it)
-                if (it->stage == Stage::Queued) return true;
-            return m_stopping;
-        });
-        if (it == m_pending.end()) return;  // stopping with nothing queued
-        const Pending work = *it;
-        m_pending.erase(it);
+        m_wake.wait(lock, [&] { return WorkerHasWork() || m_stopping; });
         m_workerBusy = true;
-        lock.unlock();
-
-        // Whoever clears the cancel routine owns the IRP.
-        if (IoSetCancelRoutine(work.irp, nullptr)) {
-            const UrbResult result = work.serve ? work.device->Serve(*work.urb) : work.result;
-            KIRQL old;
-            KeRaiseIrql(DISPATCH_LEVEL, &old);
-            Finish(*work.device, work.irp, work.urb, result);
-            KeLowerIrql(old);
+        auto queued = std::find_if(m_pending.begin(), m_pending.end(),
+                                   [](const Pending& p) { return p.stage == Stage::Queued; });
+        if (queued != m_pending.end()) {
+            RunQueued(lock, queued);
+        } else if (m_framesToRun) {
+            RunFrame(lock);
+        } else if (!m_woken.empty()) {
+            const std::set<BusDevice*> devices = std::move(m_woken);
+            m_woken.clear();
+            OfferTransfers(lock, &devices);
+        } else {
+            m_workerBusy = false;
+            return;  // stopping with nothing to do
         }
-
-        lock.lock();
         m_workerBusy = false;
         m_idle.notify_all();
     }
+}
+
+void Bus::RunQueued(std::unique_lock<std::mutex>& lock, PendingList::iterator it)
+{
+    const Pending work = *it;
+    CountCompletion(work);
+    m_pending.erase(it);
+    lock.unlock();
+    // Whoever clears the cancel routine owns the IRP.
+    if (IoSetCancelRoutine(work.irp, nullptr)) {
+        const UrbResult result = work.serve ? work.device->Serve(*work.urb) : work.result;
+        KIRQL old;
+        KeRaiseIrql(DISPATCH_LEVEL, &old);
+        Finish(*work.device, work.irp, work.urb, result);
+        KeLowerIrql(old);
+    }
+    lock.lock();
+}
+
+void Bus::RunFrame(std::unique_lock<std::mutex>& lock)
+{
+    lock.unlock();
+    std::unique_lock transfers(m_transferLock);
+    lock.lock();
+    const ULONG frame = m_frame.load() + 1;
+    --m_framesToRun;
+    m_sealedFrame = frame;  // from now on a transfer handed down misses this frame
+    m_finishedThisFrame.clear();
+    // Entries leave the list only under m_transferLock, which this thread
+    // holds, so the pointers stay good while m_lock is dropped.
+    std::vector<Pending*> due;
+    for (Pending& p : m_pending)
+        if (p.stage == Stage::Transfer && p.isochronous && p.schedule.PacketIn(frame)) due.push_back(&p);
+    lock.unlock();
+
+    for (Pending* p : due) {
+        auto& urb = p->urb->UrbIsochronousTransfer;
+        const bool connected = p->device->Connected();
+        for (; p->nextPacket < p->schedule.packets; ++p->nextPacket) {
+            const ULONG k = p->nextPacket;
+            const ULONG packetFrame = p->schedule.startFrame + k;
+            if (LONG(packetFrame - frame) > 0) break;
+            if (packetFrame == frame && connected)
+                RunIsochronousPacket(p->device->Device(), urb, p->endpoint, k, frame);
+            else
+                MissIsochronousPacket(urb, p->endpoint, k);
+        }
+    }
+    m_frame.store(frame);
+
+    std::vector<std::pair<Pending, UrbResult>> ended;
+    lock.lock();
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->stage == Stage::Transfer && it->isochronous &&
+            LONG(it->schedule.LastFrame() - frame) <= 0) {
+            auto& urb = it->urb->UrbIsochronousTransfer;
+            // Packets of frames that were skipped (the clock was set) never ran.
+            for (; it->nextPacket < it->schedule.packets; ++it->nextPacket)
+                MissIsochronousPacket(urb, it->endpoint, it->nextPacket);
+            CountCompletion(*it);
+            ended.emplace_back(*it, IsochronousOutcome(urb));
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    lock.unlock();
+    transfers.unlock();
+    CompleteEnded(ended);
+    lock.lock();
+    OfferTransfers(lock, nullptr);
+}
+
+void Bus::OfferTransfers(std::unique_lock<std::mutex>& lock, const std::set<BusDevice*>* devices)
+{
+    lock.unlock();
+    std::unique_lock transfers(m_transferLock);
+    lock.lock();
+    std::vector<std::pair<Pending, UrbResult>> ended;
+    std::set<USBD_PIPE_HANDLE> blocked;  // pipes whose oldest transfer stays pending
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        Pending& p = *it;
+        if (p.stage != Stage::Transfer || p.isochronous || blocked.count(p.pipe) ||
+            (devices && !devices->count(p.device))) {
+            ++it;
+            continue;
+        }
+        if (m_finishedThisFrame[p.pipe] >= kTransfersPerFrame) {
+            blocked.insert(p.pipe);
+            ++it;
+            continue;
+        }
+        // The device runs without m_lock (it may call Wake); the entry
+        // stays because only holders of m_transferLock remove transfers.
+        lock.unlock();
+        std::optional<UrbResult> result;
+        if (p.device->Connected())
+            result = AttemptBulkTransfer(p.device->Device(), p.urb->UrbBulkOrInterruptTransfer,
+                                         p.endpoint, p.received);
+        lock.lock();
+        if (!result || p.stage != Stage::Transfer) {
+            // Still waiting, or unplugged meanwhile (the unplug ends it).
+            blocked.insert(p.pipe);
+            ++it;
+            continue;
+        }
+        ++m_finishedThisFrame[p.pipe];
+        CountCompletion(p);
+        ended.emplace_back(p, *result);
+        it = m_pending.erase(it);
+    }
+    lock.unlock();
+    transfers.unlock();
+    CompleteEnded(ended);
+    lock.lock();
 }
 
 }  // namespace usbsim

@@ -278,9 +278,7 @@ BusDevice::Decision BusDevice::Accept(URB& urb)
                     break;
                 }
             } else if (IsTransfer(function)) {
-                // Data transfers wait on their endpoint until the device side
-                // moves data, an abort, a cancel or an unplug ends them.
-                decision = {Disposition::Hold, {}};
+                decision = {Disposition::Transfer, {}};
             } else {
                 decision = {Disposition::Serve, {}};
             }
@@ -393,6 +391,13 @@ const BusDevice::Pipe* BusDevice::FindPipe(USBD_PIPE_HANDLE handle) const
     return nullptr;
 }
 
+std::optional<PipeEndpoint> BusDevice::Endpoint(USBD_PIPE_HANDLE handle) const
+{
+    std::lock_guard lock(m_lock);
+    if (const Pipe* pipe = FindPipe(handle)) return *pipe;
+    return std::nullopt;
+}
+
 bool BusDevice::ConsumeRejection(UCHAR interfaceNumber, UCHAR alternateSetting)
 {
     for (AlternateRejection& r : m_rejections) {
@@ -469,7 +474,7 @@ void BusDevice::Record(const URB& urb)
     }
     if (IsPipeRequest(r.function) || IsTransfer(r.function)) {
         r.pipe = PipeOf(urb);
-        if (const Pipe* pipe = FindPipe(r.pipe)) r.endpointAddress = pipe->endpointAddress;
+        if (const Pipe* pipe = FindPipe(r.pipe)) r.endpointAddress = pipe->address;
     }
     m_log.push_back(std::move(r));
 }
@@ -491,9 +496,10 @@ UrbResult BusDevice::Serve(URB& urb)
     case URB_FUNCTION_SELECT_INTERFACE:
         return ServeSelectInterface(urb.UrbSelectInterface);
     case URB_FUNCTION_ABORT_PIPE:
-        return {STATUS_SUCCESS, USBD_STATUS_SUCCESS, urb.UrbPipeRequest.PipeHandle};
     case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
     case URB_FUNCTION_SYNC_RESET_PIPE:
+        // A reset pipe starts over: nothing stays queued on it.
+        return {STATUS_SUCCESS, USBD_STATUS_SUCCESS, urb.UrbPipeRequest.PipeHandle};
     case URB_FUNCTION_SYNC_CLEAR_STALL:
         return {};
     case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
@@ -577,7 +583,8 @@ UrbResult BusDevice::Describe(USBD_INTERFACE_INFORMATION& info, size_t available
         pipe.PipeHandle = NewUsbHandle();
         if (pipe.MaximumTransferSize == 0) pipe.MaximumTransferSize = USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE;
         out.pipes.push_back({pipe.PipeHandle, e->bEndpointAddress,
-                             UCHAR(e->bmAttributes & USB_ENDPOINT_TYPE_MASK)});
+                             UCHAR(e->bmAttributes & USB_ENDPOINT_TYPE_MASK),
+                             pipe.MaximumPacketSize});
     }
     return {};
 }

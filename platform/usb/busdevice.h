@@ -18,6 +18,16 @@ namespace usbsim {
 
 class Bus;
 
+// What the bus knows of an open pipe.
+struct PipeEndpoint {
+    USBD_PIPE_HANDLE handle = nullptr;
+    UCHAR address = 0;        // bEndpointAddress; bit 7 set for IN
+    UCHAR type = 0;           // USB_ENDPOINT_TYPE_*
+    USHORT maxPacketSize = 0; // bytes per packet (per frame for isochronous)
+
+    bool In() const { return (address & 0x80) != 0; }
+};
+
 enum class CompletionMode {
     Synchronous,  // completed inside IofCallDriver
     Pending,      // STATUS_PENDING, completed later by the bus's worker thread
@@ -123,7 +133,8 @@ public:
     LONG InterfaceReferences() const;
 
     // ---- Used by the bus ----
-    enum class Disposition { Complete, Serve, FailAfterPending, Hold };
+    // Transfer: a data transfer, moved by the frame clock and the device.
+    enum class Disposition { Complete, Serve, FailAfterPending, Hold, Transfer };
     struct Decision {
         Disposition disposition = Disposition::Serve;
         UrbResult result;
@@ -133,6 +144,8 @@ public:
     Decision Accept(URB& urb);
     // Carries out a request; sets nothing in the IRP.
     UrbResult Serve(URB& urb);
+    // The pipe behind a handle of the current configuration.
+    std::optional<PipeEndpoint> Endpoint(USBD_PIPE_HANDLE handle) const;
     void SetPdo(PDEVICE_OBJECT pdo) { m_pdo = pdo; }
     void MarkDisconnected();
     NTSTATUS QueryInterface(PIO_STACK_LOCATION stack);
@@ -140,11 +153,7 @@ public:
     void Dereference();
 
 private:
-    struct Pipe {
-        USBD_PIPE_HANDLE handle;
-        UCHAR endpointAddress;
-        UCHAR type;  // USB_ENDPOINT_TYPE_*
-    };
+    using Pipe = PipeEndpoint;
     struct Interface {
         UCHAR alternateSetting;
         USBD_INTERFACE_HANDLE handle;
