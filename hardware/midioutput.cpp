@@ -28,7 +28,8 @@ void MidiOutput::SetAnswering(bool answering)
 
 bool MidiOutput::Receive(std::span<const uint8_t> transfer)
 {
-    std::array<std::vector<MidiBytes>, kMidiCables> received;
+    // Runs of messages on one cable, in the order they completed.
+    std::vector<std::pair<uint8_t, std::vector<MidiBytes>>> runs;
     {
         std::lock_guard lock(m_lock);
         if (!m_answering) {
@@ -41,18 +42,22 @@ bool MidiOutput::Receive(std::span<const uint8_t> transfer)
             std::vector<MidiPiece> pieces;
             m_wire->Unpack(packet, pieces, m_faults);
             for (MidiPiece& piece : pieces) {
-                Cable& cable = m_cables[piece.cable % kMidiCables];
+                const uint8_t number = piece.cable % kMidiCables;
+                Cable& cable = m_cables[number];
                 cable.packets.push_back(std::move(piece.unit));
-                const size_t before = received[piece.cable].size();
-                cable.decoder.Feed(piece.bytes, received[piece.cable], m_faults);
-                cable.messages.insert(cable.messages.end(), received[piece.cable].begin() + long(before),
-                                      received[piece.cable].end());
+                std::vector<MidiBytes> messages;
+                cable.decoder.Feed(piece.bytes, messages, m_faults);
+                if (messages.empty()) continue;
+                cable.messages.insert(cable.messages.end(), messages.begin(), messages.end());
+                if (runs.empty() || runs.back().first != number) runs.emplace_back(number, std::vector<MidiBytes>{});
+                auto& run = runs.back().second;
+                run.insert(run.end(), messages.begin(), messages.end());
             }
             m_transfers.push_back(std::move(packet));
         }
     }
     // Outside our lock: the echo takes the IN endpoint's.
-    for (uint8_t c = 0; c < kMidiCables; ++c) m_echo.Forward(c, received[c]);
+    for (const auto& [cable, messages] : runs) m_echo.Forward(cable, messages);
     return true;
 }
 
