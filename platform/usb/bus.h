@@ -87,6 +87,8 @@ public:
     // fast as the work allows), until StopPacing. Starting again changes
     // the speed. Throws std::invalid_argument for a negative speed.
     void StartPacing(double speed);
+    // Not from a completion routine or device hook: the pacer may be
+    // waiting for the worker that runs them.
     void StopPacing();
     bool Pacing() const;
 

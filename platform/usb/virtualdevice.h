@@ -50,8 +50,9 @@ public:
     // the device can call BusDevice::Wake() when it has new input.
     virtual void Attached(BusDevice* /*busDevice*/) {}
 
-    // The data hooks below run on the bus's worker thread (or inside
-    // StepFrames), never two at a time for one device.
+    // The data hooks below run on the bus's worker thread, one at a time,
+    // and may call BusDevice::Wake(). Control can run at the same moment on
+    // a driver's thread, so state shared with it needs the device's lock.
 
     // Isochronous OUT: the bytes of one packet, as the device received them in `frame`.
     virtual void IsochronousOut(UCHAR /*endpointAddress*/, ULONG /*frame*/,

@@ -111,4 +111,61 @@ TEST_F(HostileDeviceTest, CorruptedDescriptorSetsNeverTakeTheBusOutOfBounds)
     EXPECT_GT(configured, 0);
 }
 
+// Interface 0 has alternate setting 1 twice: the first claims `firstCount`
+// endpoints and has one, the second claims and has two.
+usbsim::DescriptorSet DuplicateSetting(uint8_t firstCount)
+{
+    usbsim::DescriptorSet set = hardware::DescriptorsFor(hardware::kRawMidiA);
+    set.configuration = {
+        9, 2, 57, 0, 1, 1, 0, 0x80, 50,
+        9, 4, 0, 0, 0, 0xFF, 0, 0, 0,
+        9, 4, 0, 1, firstCount, 0xFF, 0, 0, 0,
+        7, 5, 0x81, 2, 64, 0, 0,
+        9, 4, 0, 1, 2, 0xFE, 0, 0, 0,
+        7, 5, 0x82, 2, 64, 0, 0,
+        7, 5, 0x03, 2, 64, 0, 0,
+    };
+    return set;
+}
+
+struct DuplicateCase {
+    const char* name;
+    uint8_t firstCount;
+    NTSTATUS status;
+    USBD_STATUS usbd;
+};
+
+class DuplicateSettingTest : public HostileDeviceTest, public testing::WithParamInterface<DuplicateCase> {};
+
+// Regression: the request's size check and the selection itself must read
+// the same descriptor as USBD_ParseConfigurationDescriptorEx, the first
+// match, or a driver sizing its request correctly draws a verifier finding.
+TEST_P(DuplicateSettingTest, SelectInterfaceUsesTheFirstMatchingDescriptorLikeTheParser)
+{
+    const usbsim::DescriptorSet set = DuplicateSetting(GetParam().firstCount);
+    usbsim::BusDevice& device = Plug(set);
+    Configuration config(device.Pdo());
+    ASSERT_EQ(config.Status(), STATUS_SUCCESS);
+
+    std::vector<uint8_t> copy = set.configuration;
+    auto* c = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(copy.data());
+    const PUSB_INTERFACE_DESCRIPTOR first = USBD_ParseConfigurationDescriptorEx(c, c, 0, 1, -1, -1, -1);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->bInterfaceClass, 0xFF);
+    UrbBuffer select = SelectInterfaceUrb(config.Handle(), 0, 1, first->bNumEndpoints);
+    EXPECT_EQ(Submit(device.Pdo(), select.Get()), GetParam().status);
+    EXPECT_EQ(select->UrbHeader.Status, GetParam().usbd);
+    if (NT_SUCCESS(GetParam().status)) {
+        EXPECT_EQ(select->UrbSelectInterface.Interface.NumberOfPipes, 1u);
+        EXPECT_EQ(select->UrbSelectInterface.Interface.Pipes[0].EndpointAddress, 0x81);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, DuplicateSettingTest,
+    testing::Values(DuplicateCase{"FirstConsistent", 1, STATUS_SUCCESS, USBD_STATUS_SUCCESS},
+                    DuplicateCase{"FirstContradictsItsEndpoints", 2, STATUS_UNSUCCESSFUL,
+                                  USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
