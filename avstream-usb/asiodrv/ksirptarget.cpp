@@ -68,18 +68,25 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE hHandle, ULONG ulIoctl, PVOID pvInBuffer,
 
     HRESULT hr = S_OK;
     DWORD dwBytes = 0;
-    if (!DeviceIoControl(hHandle, ulIoctl, pvInBuffer, cbInBuffer, pvOutBuffer, cbOutBuffer, &dwBytes, &overlapped)) {
-        DWORD dwError = GetLastError();
-        if (dwError == ERROR_IO_PENDING) {
-            DWORD dwWait = WaitForSingleObject(hEvent, INFINITE);
-            if (dwWait != WAIT_OBJECT_0) {
-                KsTrace(1, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08x", (unsigned)dwWait);
-                hr = E_FAIL;
-            }
-            // What a request that completed later transferred is not collected.
+    BOOL fDone = DeviceIoControl(hHandle, ulIoctl, pvInBuffer, cbInBuffer, pvOutBuffer, cbOutBuffer, &dwBytes,
+                                 &overlapped);
+    DWORD dwError = fDone ? ERROR_SUCCESS : GetLastError();
+    if (dwError == ERROR_IO_PENDING) {
+        DWORD dwWait = WaitForSingleObject(hEvent, INFINITE);
+        if (dwWait != WAIT_OBJECT_0) {
+            KsTrace(1, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08x", (unsigned)dwWait);
+            dwError = ERROR_GEN_FAILURE;
+        } else {
+            // A request that completed later reports its own outcome and
+            // count, like one that completed at once.
             dwBytes = 0;
-        } else if ((dwError == ERROR_INSUFFICIENT_BUFFER || dwError == ERROR_MORE_DATA) &&
-                   ulIoctl == IOCTL_KS_PROPERTY && cbOutBuffer == 0) {
+            fDone = GetOverlappedResult(hHandle, &overlapped, &dwBytes, FALSE);
+            dwError = fDone ? ERROR_SUCCESS : GetLastError();
+        }
+    }
+    if (dwError != ERROR_SUCCESS) {
+        if ((dwError == ERROR_INSUFFICIENT_BUFFER || dwError == ERROR_MORE_DATA) && ulIoctl == IOCTL_KS_PROPERTY &&
+            cbOutBuffer == 0) {
             // A size query: the needed size stays as the driver set it.
         } else {
             dwBytes = 0;

@@ -163,7 +163,8 @@ protected:
         BootFake(scenario);
         m_filter = OpenFilter(FirstPath());
         ASSERT_NE(m_filter, INVALID_HANDLE_VALUE);
-        memcpy(&m_request.Set, umtest::kPendingPropertySet, sizeof(GUID));
+        memcpy(&m_request.Set, umtest::kScriptedPropertySet, sizeof(GUID));
+        m_request.Id = umtest::kPendedProperty;
         m_request.Flags = KSPROPERTY_TYPE_GET;
         m_event = CreateEventA(NULL, TRUE, FALSE, NULL);
         m_overlapped.hEvent = m_event;

@@ -15,11 +15,15 @@
 
 namespace umtest {
 
-const uint8_t kPendingPropertySet[16] = {0x5e, 0x1d, 0x3b, 0x7a, 0x91, 0x2c, 0x4f, 0x40,
+const uint8_t kScriptedPropertySet[16] = {0x5e, 0x1d, 0x3b, 0x7a, 0x91, 0x2c, 0x4f, 0x40,
                                          0x8a, 0x3e, 0x61, 0x07, 0xd2, 0x9b, 0x55, 0xc4};
+
+const char kFakePinNameKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\MediaCategories\\{6B1E0F3A-2C44-4D0B-9E61-70A5C2D8B913}";
 
 namespace {
 
+const GUID kFakePinName = {0x6B1E0F3A, 0x2C44, 0x4D0B, {0x9E, 0x61, 0x70, 0xA5, 0xC2, 0xD8, 0xB9, 0x13}};
 const GUID kFilterReference = {0x3c0d2f6e, 0x5a1b, 0x4e7c, {0x9d, 0x20, 0x41, 0x6b, 0x8e, 0x03, 0xa7, 0x52}};
 
 const KSPIN_INTERFACE kStandardInterface = {{{KSINTERFACESETID_Standard, KSINTERFACE_STANDARD_STREAMING, 0}}};
@@ -138,13 +142,20 @@ void CancelPending(PDEVICE_OBJECT, PIRP irp)
     IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
-NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS Answer(PIRP irp, NTSTATUS status, ULONG_PTR information)
+{
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = information;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+NTSTATUS AnswerScripted(PIRP irp, const KSPROPERTY& request)
 {
     PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
-    const auto* request = static_cast<const KSPROPERTY*>(sp->Parameters.DeviceIoControl.Type3InputBuffer);
-    if (sp->Parameters.DeviceIoControl.IoControlCode == IOCTL_KS_PROPERTY && request &&
-        sp->Parameters.DeviceIoControl.InputBufferLength >= sizeof(KSPROPERTY) &&
-        memcmp(&request->Set, kPendingPropertySet, sizeof(GUID)) == 0) {
+    ULONG outBytes = sp->Parameters.DeviceIoControl.OutputBufferLength;
+    switch (request.Id) {
+    case kPendedProperty: {
         IoMarkIrpPending(irp);
         PendingRequests& p = ThePending();
         std::lock_guard lock(p.mutex);
@@ -152,6 +163,30 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
         p.irps.push_back(irp);
         p.changed.notify_all();
         return STATUS_PENDING;
+    }
+    case kEmptyProperty: return Answer(irp, STATUS_SUCCESS, 0);
+    case kOversizedProperty: {
+        if (outBytes == 0) return Answer(irp, STATUS_BUFFER_OVERFLOW, 16);
+        if (outBytes < 16 || !irp->UserBuffer) return Answer(irp, STATUS_BUFFER_TOO_SMALL, 16);
+        KSMULTIPLE_ITEM item = {4096, 200};
+        memset(irp->UserBuffer, 0, 16);
+        memcpy(irp->UserBuffer, &item, sizeof item);
+        return Answer(irp, STATUS_SUCCESS, 16);
+    }
+    default: return Answer(irp, STATUS_NOT_FOUND, 0);
+    }
+}
+
+NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp)
+{
+    PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
+    ULONG code = sp->Parameters.DeviceIoControl.IoControlCode;
+    if (code == kSizeAnsweringControlCode) return Answer(irp, STATUS_BUFFER_OVERFLOW, 16);
+    const void* input = sp->Parameters.DeviceIoControl.Type3InputBuffer;
+    if (code == IOCTL_KS_PROPERTY && input && sp->Parameters.DeviceIoControl.InputBufferLength >= sizeof(KSPROPERTY)) {
+        KSPROPERTY request;
+        memcpy(&request, input, sizeof request);
+        if (memcmp(&request.Set, kScriptedPropertySet, sizeof(GUID)) == 0) return AnswerScripted(irp, request);
     }
     return g_classDispatch(device, irp);
 }
@@ -194,6 +229,8 @@ void SetFakeFilterScenario(const FakeFilterScenario& scenario)
             break;
         case FakeRanges::None: break;
         }
+        descriptor.PinDescriptor.Category = &KSNODETYPE_DAC;
+        descriptor.PinDescriptor.Name = &kFakePinName;
         descriptor.PinDescriptor.DataFlow = KSPIN_DATAFLOW(pin.dataFlow);
         descriptor.PinDescriptor.Communication = KSPIN_COMMUNICATION(pin.communication);
         descriptor.InstancesPossible = 1;

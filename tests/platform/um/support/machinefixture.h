@@ -47,6 +47,12 @@ class MachineTest : public ::testing::Test {
 protected:
     // Boots with the shipped driver and plugs the product.
     void Boot(uint16_t productId) { BootWith(DriverEntryOfMrvUsbAudio(), NewProductDevice(productId)); }
+    // Boots with the shipped driver and plugs the product with its audio
+    // looped back.
+    void BootLoopback(uint16_t productId, uint32_t delayFrames)
+    {
+        BootWith(DriverEntryOfMrvUsbAudio(), NewLoopbackDevice(productId, delayFrames));
+    }
     // Boots with the scripted filter's driver on any device.
     void BootFake(const FakeFilterScenario& scenario)
     {

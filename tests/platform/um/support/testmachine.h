@@ -19,6 +19,9 @@ void* DriverEntryOfMrvUsbAudio();
 // A new virtual Marvolan device (ownership passes to the caller, usually
 // VirtualMachine::Plug).
 usbsim::VirtualDevice* NewProductDevice(uint16_t productId);
+// The same, with its audio IN endpoints playing back what its first audio
+// OUT endpoint received `delayFrames` bus frames earlier.
+usbsim::VirtualDevice* NewLoopbackDevice(uint16_t productId, uint32_t delayFrames);
 
 // ---- The scripted filter ------------------------------------------------------
 enum class FakeInterfaces { Standard, LoopedOnly };
@@ -41,14 +44,27 @@ struct FakeFilterScenario {
     bool failPinCount = false;        // KSPROPERTY_PIN_CTYPES fails
 };
 
+// Every scripted pin has the category KSNODETYPE_DAC and the name GUID
+// whose media-category key this is (relative to HKEY_LOCAL_MACHINE); its
+// "Name" value is the pin's name.
+extern const char kFakePinNameKey[];
+
 // The scenario the next boot of the fake driver publishes (one filter under
 // KSCATEGORY_AUDIO, reference "GLOBAL").
 void SetFakeFilterScenario(const FakeFilterScenario& scenario);
 void* DriverEntryOfFakeFilter();
 
-// A property the fake filter pends: set kPendingPropertySet, id 0, GET with
-// a 4-byte value. The request waits until the test completes it.
-extern const uint8_t kPendingPropertySet[16];
+// Properties of a set only the scripted filter knows, answered by hand:
+// GET of kPendedProperty waits until the test completes it (4-byte value);
+// kEmptyProperty answers success with no bytes; kOversizedProperty answers
+// a 16-byte KSMULTIPLE_ITEM whose Size claims far more than that.
+extern const uint8_t kScriptedPropertySet[16];
+constexpr uint32_t kPendedProperty = 0;
+constexpr uint32_t kEmptyProperty = 1;
+constexpr uint32_t kOversizedProperty = 2;
+// A control code the scripted filter answers with "more data" (buffer
+// overflow) and 16 bytes, whatever the buffers.
+constexpr uint32_t kSizeAnsweringControlCode = (0x2F << 16) | (0x7F0 << 2) | 3;
 // Blocks until `count` requests are pending.
 void WaitForPendingRequests(size_t count);
 // Completes every pending request: with `value` and 4 bytes on success.
