@@ -22,8 +22,8 @@ public:
     // One request on any handle (the caller's own or, for the ASIO driver's
     // event, a filter's), waited for on a private event. A size query
     // (IOCTL_KS_PROPERTY, no output) answered "too small" or "more data" is
-    // S_OK with the needed size in *pulBytesReturned. A request that
-    // completes later reports 0 bytes.
+    // S_OK with the needed size in *pulBytesReturned. A request the driver
+    // pends is judged by how it finally completes, with its real count.
     static HRESULT SyncIoctl(HANDLE hHandle, ULONG ulIoctl, PVOID pvInBuffer, ULONG cbInBuffer, PVOID pvOutBuffer,
                              ULONG cbOutBuffer, PULONG pulBytesReturned);
 
