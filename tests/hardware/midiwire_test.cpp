@@ -187,13 +187,5 @@ TEST(RunningStatusMidiWireTest, SystemMessagesEndRunningStatus)
               (std::vector<MidiBytes>{{0xB0, 0x07, 0x7F, 0xF6, 0xB0, 0x07, 0x00}}));
 }
 
-TEST(MidiWireTest, EveryFormatIsMadeByItsName)
-{
-    for (MidiFormat f : {MidiFormat::Raw, MidiFormat::Framed, MidiFormat::RunningStatus, MidiFormat::Class})
-        EXPECT_EQ(MakeMidiWire(f)->Format(), f) << MidiFormatName(f);
-    EXPECT_EQ(MakeMidiWire(MidiFormat::Class)->Cables(), 16);
-    EXPECT_EQ(MakeMidiWire(MidiFormat::Raw)->Cables(), 1);
-}
-
 }  // namespace
 }  // namespace hardware
