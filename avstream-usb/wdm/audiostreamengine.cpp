@@ -55,6 +55,13 @@ NTSTATUS AudioStream::Start()
     while (LONG(StreamFrameAnchor - (frame + kMinLead)) < 0) StreamFrameAnchor += m_urbSize;
 
     m_fracAccumulator = 0;
+    // The first two render transfers carry silence, but sized from the rate
+    // like every later one: a packet of the whole stride would exceed what
+    // the endpoint may carry per frame.
+    if (!IsCapture()) {
+        SizeRenderPackets(m_transfers[0]);
+        SizeRenderPackets(m_transfers[1]);
+    }
     m_running = TRUE;
     NTSTATUS status = Submit(m_transfers[0], StreamFrameAnchor);
     if (NT_SUCCESS(status)) status = Submit(m_transfers[1], StreamFrameAnchor + m_urbSize);

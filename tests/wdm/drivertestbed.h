@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hardware/devices.h"
+#include "hardware/marvolandevice.h"
 #include "kspinrequests.h"
 #include "km/ksclient.h"
 #include "km/ksdeviceinterfaces.h"
@@ -78,8 +79,14 @@ public:
         m_plugged = true;
         return kmsim::PlugDevice(m_driver, m_busDevice->Pdo(), m_instance);
     }
-    NTSTATUS Plug(uint16_t product) { return Plug(hardware::MakeDevice(product)); }
-    NTSTATUS Plug(usbsim::DescriptorSet set) { return Plug(hardware::MakeDeviceFromDescriptors(std::move(set))); }
+    NTSTATUS Plug(uint16_t product) { return PlugHardware(hardware::MakeDevice(product)); }
+    NTSTATUS Plug(usbsim::DescriptorSet set) { return PlugHardware(hardware::MakeDeviceFromDescriptors(std::move(set))); }
+    NTSTATUS PlugHardware(std::unique_ptr<hardware::MarvolanDevice> device,
+                          const std::function<void(usbsim::BusDevice&)>& prepare = {})
+    {
+        m_hardware = device.get();
+        return Plug(std::move(device), prepare);
+    }
 
     void Unplug()
     {
@@ -110,6 +117,8 @@ public:
     }
 
     PDRIVER_OBJECT Driver() const { return m_driver; }
+    // The device behind the bus, when plugged as a Marvolan device.
+    hardware::MarvolanDevice& Hardware() { return *m_hardware; }
     usbsim::Bus& Bus() { return m_bus; }
     usbsim::BusDevice& Usb() { return *m_busDevice; }
     PDEVICE_OBJECT Pdo() const { return m_busDevice->Pdo(); }
@@ -119,6 +128,7 @@ private:
     std::string m_enumKey;
     usbsim::Bus m_bus;
     usbsim::BusDevice* m_busDevice = nullptr;
+    hardware::MarvolanDevice* m_hardware = nullptr;
     PDRIVER_OBJECT m_driver = nullptr;
     bool m_plugged = false;
     std::vector<std::unique_ptr<kmsim::KsClientHandle>> m_filters;
