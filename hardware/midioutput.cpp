@@ -36,7 +36,8 @@ bool MidiOutput::Receive(std::span<const uint8_t> transfer)
             ++m_refused;
             return false;
         }
-        std::vector<MidiBytes> packets = SplitIntoPackets(transfer, m_maxPacket);
+        // A pipe that declares no packet size gets the transfer as one packet.
+        std::vector<MidiBytes> packets = SplitIntoPackets(transfer, m_maxPacket ? m_maxPacket : transfer.size());
         if (packets.empty()) packets.emplace_back();  // a zero-length packet
         for (MidiBytes& packet : packets) {
             std::vector<MidiPiece> pieces;
