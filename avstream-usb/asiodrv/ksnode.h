@@ -9,6 +9,7 @@ public:
 
     ULONG GetNodeIndex() const { return m_ulNodeIndex; }
     const GUID& GetType() const { return m_guidType; }
+    ULONG GetTag() const { return m_ulTag; }
 
 private:
     ULONG m_ulNodeIndex;  // position in the filter's node list
