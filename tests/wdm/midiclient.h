@@ -1,0 +1,108 @@
+// A MIDI client of the driver's pins for tests: one KSMUSICFORMAT event per
+// frame written to an out pin, frames of a chosen size read from an in pin.
+#pragma once
+
+#include "devicesettings.h"
+#include "drivertestbed.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class MidiClient {
+public:
+    using Bytes = std::vector<uint8_t>;
+    struct Frame {
+        KSSTREAM_HEADER header{};
+        Bytes data;
+        std::unique_ptr<kmsim::KsStreamRequest> request;
+    };
+    // An event read back: its time and bytes.
+    struct Event {
+        ULONG timeDeltaMs;
+        Bytes bytes;
+    };
+
+    MidiClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden = false)
+    {
+        KSDATAFORMAT format{};
+        format.FormatSize = sizeof(format);
+        format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+        format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
+        format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+        m_status = filter.CreatePin(PinConnect(pinId), &format, &m_pin);
+        if (NT_SUCCESS(m_status)) m_status = m_pin->SetState(KSSTATE_RUN);
+    }
+    ~MidiClient()
+    {
+        if (m_pin) {
+            m_pin->SetState(KSSTATE_STOP);
+            m_pin->Close();
+        }
+    }
+
+    NTSTATUS Status() const { return m_status; }
+    kmsim::KsClientHandle& Pin() { return *m_pin; }
+
+    // One frame holding these events, each a KSMUSICFORMAT header and its
+    // bytes padded to four.
+    Frame& Write(const std::vector<Bytes>& events)
+    {
+        Bytes frame;
+        for (const Bytes& event : events) {
+            const KSMUSICFORMAT header{0, ULONG(event.size())};
+            const auto* raw = reinterpret_cast<const uint8_t*>(&header);
+            frame.insert(frame.end(), raw, raw + sizeof(header));
+            frame.insert(frame.end(), event.begin(), event.end());
+            frame.resize((frame.size() + 3) & ~size_t(3), 0);
+        }
+        return Queue(std::move(frame), IOCTL_KS_WRITE_STREAM, false);
+    }
+    Frame& Write(const Bytes& event) { return Write(std::vector<Bytes>{event}); }
+    Frame& Read(ULONG bytes) { return Queue(Bytes(bytes, 0xEE), IOCTL_KS_READ_STREAM, true); }
+
+    bool AllDone()
+    {
+        for (auto& frame : m_frames)
+            if (!frame.request->Done()) return false;
+        return true;
+    }
+    // Events of the completed read frames, oldest first, taken off the queue.
+    std::vector<Event> TakeEvents()
+    {
+        std::vector<Event> events;
+        while (!m_frames.empty() && m_frames.front().request->Done()) {
+            Frame& frame = m_frames.front();
+            if (frame.header.DataUsed >= sizeof(KSMUSICFORMAT)) {
+                KSMUSICFORMAT header;
+                std::memcpy(&header, frame.data.data(), sizeof(header));
+                const size_t n = std::min<size_t>(header.ByteCount, frame.header.DataUsed - sizeof(header));
+                events.push_back({header.TimeDeltaMs, Bytes(frame.data.begin() + sizeof(header),
+                                                            frame.data.begin() + sizeof(header) + n)});
+            }
+            m_frames.pop_front();
+        }
+        return events;
+    }
+
+private:
+    Frame& Queue(Bytes bytes, ULONG code, bool capture)
+    {
+        m_frames.emplace_back();
+        Frame& frame = m_frames.back();
+        frame.data = std::move(bytes);
+        frame.header.Size = sizeof(KSSTREAM_HEADER);
+        frame.header.FrameExtent = ULONG(frame.data.size());
+        frame.header.DataUsed = capture ? 0 : ULONG(frame.data.size());
+        frame.header.Data = frame.data.data();
+        NTSTATUS status = m_pin->SubmitStream(code, &frame.header, sizeof(frame.header), &frame.request);
+        EXPECT_TRUE(NT_SUCCESS(status)) << std::hex << status;
+        return frame;
+    }
+
+    NTSTATUS m_status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<kmsim::KsClientHandle> m_pin;
+    std::deque<Frame> m_frames;
+};
