@@ -21,9 +21,12 @@ struct PdoExtension {
 
 std::atomic<uintptr_t> g_nextHandle{0};
 
-// Bulk and interrupt transfers one pipe may finish per frame; a device that
-// always has data cannot keep the worker in one frame forever.
-constexpr ULONG kTransfersPerFrame = 19;
+// Reads one IN pipe may finish per frame (19 packets of 64 bytes is what a
+// full-speed frame carries), so a device that always has data and a driver
+// that always reads again cannot keep the worker in one frame forever.
+// Writes are not limited: a driver waiting for its write buffers would
+// otherwise depend on the clock being stepped.
+constexpr ULONG kReadsPerFrame = 19;
 
 bool IsTransfer(USHORT function)
 {
@@ -305,7 +308,7 @@ bool Bus::WorkerHasWork() const
 {
     if (m_framesToRun || !m_woken.empty()) return true;
     for (const Pending& p : m_pending)
-        if (p.stage == Stage::Queued) return true;
+        if (p.stage == Stage::Queued && !p.cancelling) return true;
     return false;
 }
 
@@ -378,62 +381,85 @@ NTSTATUS Bus::SubmitTransfer(BusDevice& device, PIRP irp, PURB urb, const PipeEn
 {
     Pending pending{.device = &device, .irp = irp, .urb = urb, .stage = Stage::Transfer,
                     .pipe = endpoint.handle, .endpoint = endpoint};
-    std::optional<UrbResult> refusal;
     if (!endpoint.handle) {
-        refusal = Failure(USBD_STATUS_INVALID_PIPE_HANDLE);  // reselected under us
-    } else if (urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER) {
-        pending.isochronous = true;
-        std::lock_guard lock(m_lock);
-        std::optional<ULONG> nextFree;
-        if (auto it = m_nextFree.find(endpoint.handle); it != m_nextFree.end()) nextFree = it->second;
-        refusal = ScheduleIsochronous(urb->UrbIsochronousTransfer, endpoint, m_frame.load(),
-                                      m_sealedFrame, nextFree, &pending.schedule);
-        if (!refusal) {
-            m_nextFree[endpoint.handle] = pending.schedule.startFrame + pending.schedule.packets;
-            // Every frame already passed: nothing to wait for.
-            if (LONG(pending.schedule.LastFrame() - m_sealedFrame) <= 0) {
-                pending.stage = Stage::Queued;
-                pending.result = IsochronousOutcome(urb->UrbIsochronousTransfer);
+        // Reselected between the check and here.
+        const UrbResult refusal = Failure(USBD_STATUS_INVALID_PIPE_HANDLE);
+        Finish(device, irp, urb, refusal);
+        return refusal.status;
+    }
+    if (urb->UrbHeader.Function != URB_FUNCTION_ISOCH_TRANSFER) {
+        if (std::optional<UrbResult> refusal = CheckBulkTransfer(urb->UrbBulkOrInterruptTransfer, endpoint)) {
+            {
+                std::lock_guard lock(m_lock);
+                CountCompletion(pending);
             }
+            Finish(device, irp, urb, *refusal);
+            return refusal->status;
         }
-    } else {
-        refusal = CheckBulkTransfer(urb->UrbBulkOrInterruptTransfer, endpoint);
+        return MakePending(pending);
     }
-    if (refusal) {
-        if (endpoint.handle) {
-            std::lock_guard lock(m_lock);
-            CountCompletion(pending);
+    pending.isochronous = true;
+    return MakePending(pending, [this](Pending& p) -> std::optional<UrbResult> {
+        std::optional<ULONG> nextFree;
+        if (auto it = m_nextFree.find(p.pipe); it != m_nextFree.end()) nextFree = it->second;
+        if (std::optional<UrbResult> refusal =
+                ScheduleIsochronous(p.urb->UrbIsochronousTransfer, p.endpoint, m_frame.load(),
+                                    m_sealedFrame, nextFree, &p.schedule))
+            return refusal;
+        m_nextFree[p.pipe] = p.schedule.startFrame + p.schedule.packets;
+        // Every frame already passed: nothing to wait for.
+        if (LONG(p.schedule.LastFrame() - m_sealedFrame) <= 0) {
+            p.stage = Stage::Queued;
+            p.result = IsochronousOutcome(p.urb->UrbIsochronousTransfer);
         }
-        Finish(device, irp, urb, *refusal);
-        return refusal->status;
-    }
-    return MakePending(pending);
+        return std::nullopt;
+    });
 }
 
-NTSTATUS Bus::MakePending(const Pending& pending)
+NTSTATUS Bus::MakePending(Pending pending, const Admission& admit)
 {
     PIRP irp = pending.irp;
-    pending.urb->UrbHeader.Status = USBD_STATUS_PENDING;
-    IoMarkIrpPending(irp);
+    std::optional<UrbResult> refusal;
+    bool markedPending = false;  // cancelled after IoMarkIrpPending
     {
         std::lock_guard lock(m_lock);
-        m_pending.push_back(pending);
-        IoSetCancelRoutine(irp, CancelRoutine);
-        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
-            // Cancelled before the routine was in place: finish it here.
-            CountCompletion(m_pending.back());
-            m_pending.pop_back();
+        // Admission and joining the list are one step, so the worker never
+        // seals a frame between a transfer's schedule and its arrival.
+        if (admit) refusal = admit(pending);
+        if (!refusal) {
+            pending.urb->UrbHeader.Status = USBD_STATUS_PENDING;
+            IoMarkIrpPending(irp);
+            markedPending = true;
+            m_pending.push_back(pending);
+            IoSetCancelRoutine(irp, CancelRoutine);
+            if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+                // Cancelled before the routine was in place: finish it here.
+                CountCompletion(m_pending.back());
+                m_pending.pop_back();
+                refusal = Failure(USBD_STATUS_CANCELED);
+            } else {
+                if (pending.stage == Stage::Transfer && !pending.isochronous)
+                    m_woken.insert(pending.device);
+                irp = nullptr;
+            }
         } else {
-            if (pending.stage == Stage::Transfer && !pending.isochronous) m_woken.insert(pending.device);
-            irp = nullptr;
+            CountCompletion(pending);
         }
     }
-    if (irp) {
-        CompleteUrb(irp, pending.urb, Failure(USBD_STATUS_CANCELED));
-    } else {
+    if (!irp) {
         m_wake.notify_all();
+        return STATUS_PENDING;
     }
-    return STATUS_PENDING;
+    CompleteUrb(irp, pending.urb, *refusal);
+    return markedPending ? STATUS_PENDING : refusal->status;
+}
+
+bool Bus::Claim(Pending& pending)
+{
+    if (pending.cancelling) return false;
+    if (IoSetCancelRoutine(pending.irp, nullptr)) return true;
+    pending.cancelling = true;
+    return false;
 }
 
 void Bus::RetryTransfers(BusDevice& device)
@@ -481,11 +507,6 @@ void Bus::CountCompletion(const Pending& pending)
     if (pending.endpoint.handle) ++m_counts[{pending.device, pending.endpoint.address}].completed;
 }
 
-void Bus::Complete(const Pending& pending, const UrbResult& result, bool owned)
-{
-    if (owned || IoSetCancelRoutine(pending.irp, nullptr)) CompleteUrb(pending.irp, pending.urb, result);
-    // Otherwise the cancel routine has it and finishes it as cancelled.
-}
 
 void Bus::EndPipeTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbResult& result)
 {
@@ -498,7 +519,7 @@ void Bus::EndPipeTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbRe
         std::lock_guard lock(m_lock);
         for (auto it = m_pending.begin(); it != m_pending.end();) {
             if (it->device == &device && it->pipe == pipe &&
-                (it->stage == Stage::Held || it->stage == Stage::Transfer)) {
+                (it->stage == Stage::Held || it->stage == Stage::Transfer) && Claim(*it)) {
                 CountCompletion(*it);
                 ended.push_back(*it);
                 it = m_pending.erase(it);
@@ -509,7 +530,7 @@ void Bus::EndPipeTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbRe
         m_nextFree.erase(pipe);
     }
     m_idle.notify_all();
-    for (const Pending& p : ended) Complete(p, result);
+    for (const Pending& p : ended) CompleteUrb(p.irp, p.urb, result);
 }
 
 void Bus::CompleteEnded(std::vector<std::pair<Pending, UrbResult>>& ended)
@@ -517,7 +538,7 @@ void Bus::CompleteEnded(std::vector<std::pair<Pending, UrbResult>>& ended)
     if (ended.empty()) return;
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
-    for (const auto& [pending, result] : ended) Complete(pending, result);
+    for (const auto& [pending, result] : ended) CompleteUrb(pending.irp, pending.urb, result);
     KeLowerIrql(old);
     ended.clear();
 }
@@ -530,15 +551,17 @@ void Bus::WorkerLoop()
         m_wake.wait(lock, [&] { return WorkerHasWork() || m_stopping; });
         m_workerBusy = true;
         auto queued = std::find_if(m_pending.begin(), m_pending.end(),
-                                   [](const Pending& p) { return p.stage == Stage::Queued; });
+                                   [](const Pending& p) { return p.stage == Stage::Queued && !p.cancelling; });
+        // Wake-ups and new transfers go before the next frame: what a device
+        // has when the clock is stepped belongs to the frame before.
         if (queued != m_pending.end()) {
             RunQueued(lock, queued);
-        } else if (m_framesToRun) {
-            RunFrame(lock);
         } else if (!m_woken.empty()) {
             const std::set<BusDevice*> devices = std::move(m_woken);
             m_woken.clear();
             OfferTransfers(lock, &devices);
+        } else if (m_framesToRun) {
+            RunFrame(lock);
         } else {
             m_workerBusy = false;
             return;  // stopping with nothing to do
@@ -550,18 +573,17 @@ void Bus::WorkerLoop()
 
 void Bus::RunQueued(std::unique_lock<std::mutex>& lock, PendingList::iterator it)
 {
+    // Whoever clears the cancel routine owns the IRP.
+    if (!Claim(*it)) return;
     const Pending work = *it;
     CountCompletion(work);
     m_pending.erase(it);
     lock.unlock();
-    // Whoever clears the cancel routine owns the IRP.
-    if (IoSetCancelRoutine(work.irp, nullptr)) {
-        const UrbResult result = work.serve ? work.device->Serve(*work.urb) : work.result;
-        KIRQL old;
-        KeRaiseIrql(DISPATCH_LEVEL, &old);
-        Finish(*work.device, work.irp, work.urb, result);
-        KeLowerIrql(old);
-    }
+    const UrbResult result = work.serve ? work.device->Serve(*work.urb) : work.result;
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    Finish(*work.device, work.irp, work.urb, result);
+    KeLowerIrql(old);
     lock.lock();
 }
 
@@ -578,7 +600,10 @@ void Bus::RunFrame(std::unique_lock<std::mutex>& lock)
     // holds, so the pointers stay good while m_lock is dropped.
     std::vector<Pending*> due;
     for (Pending& p : m_pending)
-        if (p.stage == Stage::Transfer && p.isochronous && p.schedule.PacketIn(frame)) due.push_back(&p);
+        if (p.stage == Stage::Transfer && p.isochronous && !p.cancelling &&
+            p.nextPacket < p.schedule.packets &&
+            LONG(frame - (p.schedule.startFrame + p.nextPacket)) >= 0)
+            due.push_back(&p);
     lock.unlock();
 
     for (Pending* p : due) {
@@ -600,7 +625,7 @@ void Bus::RunFrame(std::unique_lock<std::mutex>& lock)
     lock.lock();
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (it->stage == Stage::Transfer && it->isochronous &&
-            LONG(it->schedule.LastFrame() - frame) <= 0) {
+            LONG(it->schedule.LastFrame() - frame) <= 0 && Claim(*it)) {
             auto& urb = it->urb->UrbIsochronousTransfer;
             // Packets of frames that were skipped (the clock was set) never ran.
             for (; it->nextPacket < it->schedule.packets; ++it->nextPacket)
@@ -628,33 +653,43 @@ void Bus::OfferTransfers(std::unique_lock<std::mutex>& lock, const std::set<BusD
     std::set<USBD_PIPE_HANDLE> blocked;  // pipes whose oldest transfer stays pending
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         Pending& p = *it;
-        if (p.stage != Stage::Transfer || p.isochronous || blocked.count(p.pipe) ||
+        if (p.stage != Stage::Transfer || p.isochronous || p.cancelling || blocked.count(p.pipe) ||
             (devices && !devices->count(p.device))) {
             ++it;
             continue;
         }
-        if (m_finishedThisFrame[p.pipe] >= kTransfersPerFrame) {
+        if ((p.endpoint.In() && m_finishedThisFrame[p.pipe] >= kReadsPerFrame) || !p.device->Connected()) {
             blocked.insert(p.pipe);
+            ++it;
+            continue;
+        }
+        // The IRP is taken from its cancel routine for the attempt, so data
+        // the device hands over never goes to a transfer being cancelled.
+        if (!Claim(p)) {
             ++it;
             continue;
         }
         // The device runs without m_lock (it may call Wake); the entry
         // stays because only holders of m_transferLock remove transfers.
         lock.unlock();
-        std::optional<UrbResult> result;
-        if (p.device->Connected())
-            result = AttemptBulkTransfer(p.device->Device(), p.urb->UrbBulkOrInterruptTransfer,
-                                         p.endpoint, p.received);
+        const std::optional<UrbResult> result = AttemptBulkTransfer(
+            p.device->Device(), p.urb->UrbBulkOrInterruptTransfer, p.endpoint, p.received);
         lock.lock();
-        if (!result || p.stage != Stage::Transfer) {
-            // Still waiting, or unplugged meanwhile (the unplug ends it).
+        if (result) {
+            ++m_finishedThisFrame[p.pipe];
+            ended.emplace_back(p, *result);
+        } else {
+            // Still waiting: hand it back to its cancel routine, unless it
+            // was cancelled meanwhile.
             blocked.insert(p.pipe);
-            ++it;
-            continue;
+            IoSetCancelRoutine(p.irp, CancelRoutine);
+            if (!p.irp->Cancel || !IoSetCancelRoutine(p.irp, nullptr)) {
+                ++it;
+                continue;
+            }
+            ended.emplace_back(p, Failure(USBD_STATUS_CANCELED));
         }
-        ++m_finishedThisFrame[p.pipe];
         CountCompletion(p);
-        ended.emplace_back(p, *result);
         it = m_pending.erase(it);
     }
     lock.unlock();

@@ -17,7 +17,8 @@
 // are offered to the device, oldest first per pipe, on the worker: right
 // after they are handed down, after the device calls BusDevice::Wake(), and
 // on every frame step; one the device does not answer stays pending until
-// an abort, reset, cancel or unplug ends it.
+// an abort, reset, cancel or unplug ends it. An IN pipe finishes at most
+// 19 reads per frame; writes go as fast as the device takes them.
 #pragma once
 
 #include "usb/busdevice.h"
@@ -129,16 +130,22 @@ private:
         IsochronousSchedule schedule;
         ULONG nextPacket = 0;  // isochronous: first packet not yet run or missed
         ULONG received = 0;  // bulk IN: bytes gathered so far
+        // The cancel routine won the IRP: it is left on the list for the
+        // routine to find and finish, and nobody else touches it.
+        bool cancelling = false;
     };
     using PendingList = std::list<Pending>;
 
-    NTSTATUS MakePending(const Pending& pending);
+    // Pends the request; `admit` (under m_lock, just before the request
+    // joins the list) may refuse it instead, which completes it at once.
+    using Admission = std::function<std::optional<UrbResult>(Pending&)>;
+    NTSTATUS MakePending(Pending pending, const Admission& admit = {});
     NTSTATUS SubmitTransfer(BusDevice& device, PIRP irp, PURB urb, const PipeEndpoint& endpoint);
     // Completes a request, and ends the transfers of a pipe it aborted.
     void Finish(BusDevice& device, PIRP irp, PURB urb, const UrbResult& result);
-    // Completes a request taken off the list by whoever clears its cancel
-    // routine; `owned` when the cancel routine already handed it over.
-    void Complete(const Pending& pending, const UrbResult& result, bool owned = false);
+    // Under m_lock: takes the IRP from its cancel routine. False when the
+    // routine already has it (the entry is then marked and left).
+    static bool Claim(Pending& pending);
     void EndPipeTransfers(BusDevice& device, USBD_PIPE_HANDLE pipe, const UrbResult& result);
     void CountCompletion(const Pending& pending);  // under m_lock
     void WorkerLoop();
@@ -171,7 +178,7 @@ private:
     std::set<BusDevice*> m_woken;  // devices whose transfers to offer again
     std::map<USBD_PIPE_HANDLE, ULONG> m_nextFree;  // isochronous pipes: frame after the last packet
     std::map<std::pair<const BusDevice*, UCHAR>, TransferCounts> m_counts;
-    std::map<USBD_PIPE_HANDLE, ULONG> m_finishedThisFrame;  // bulk/interrupt, per pipe
+    std::map<USBD_PIPE_HANDLE, ULONG> m_finishedThisFrame;  // bulk/interrupt reads, per pipe
     std::thread::id m_workerId;
     std::vector<std::unique_ptr<BusDevice>> m_devices;  // plugged and removed
     ULONG m_nextAddress = 1;

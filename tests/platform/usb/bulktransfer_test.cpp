@@ -248,22 +248,37 @@ TEST_F(BulkTest, CountsWhatWasSubmittedCompletedAndIsPendingPerEndpoint)
     EXPECT_EQ(Counts(kBulkOut).submitted, 0u);
 }
 
-TEST_F(BulkTest, ADeviceThatAlwaysHasDataCannotHoldAFrameForever)
+TEST_F(BulkTest, AnInPipeFinishesAtMost19ReadsPerFrame)
 {
-    // A read loop against a device with endless data moves a bounded number
-    // of transfers per frame, so stepping returns.
-    for (int i = 0; i < 100; ++i) device->PushIn(kBulkIn, {uint8_t(i)});
+    // So a device that always has data cannot keep one frame going forever.
+    for (int i = 0; i < 50; ++i) device->PushIn(kBulkIn, {uint8_t(i)});
     std::vector<std::unique_ptr<BulkRequest>> reads;
     std::vector<std::unique_ptr<Submission>> submissions;
-    for (int i = 0; i < 100; ++i) {
+    for (int i = 0; i < 50; ++i) {
         reads.push_back(std::make_unique<BulkRequest>(Pipe(kBulkInPipe), true, 64));
         submissions.push_back(std::make_unique<Submission>(busDevice.Pdo(), &reads.back()->urb));
     }
-    bus.StepFrames(10);
-    for (int i = 0; i < 100; ++i) {
+    bus.Flush();
+    EXPECT_EQ(Counts(kBulkIn).completed, 19u);
+    bus.StepFrames(1);
+    EXPECT_EQ(Counts(kBulkIn).completed, 38u);
+    bus.StepFrames(1);
+    for (int i = 0; i < 50; ++i) {
         ASSERT_EQ(submissions[i]->Wait(), STATUS_SUCCESS);
         EXPECT_EQ(reads[i]->Received(), std::vector<uint8_t>{uint8_t(i)});
     }
+}
+
+TEST_F(BulkTest, WritesAreNotHeldBackByTheClock)
+{
+    std::vector<std::unique_ptr<BulkRequest>> writes;
+    std::vector<std::unique_ptr<Submission>> submissions;
+    for (int i = 0; i < 50; ++i) {
+        writes.push_back(std::make_unique<BulkRequest>(Pipe(kBulkOutPipe), Bytes(1, uint8_t(i))));
+        submissions.push_back(std::make_unique<Submission>(busDevice.Pdo(), &writes.back()->urb));
+    }
+    for (auto& s : submissions) ASSERT_EQ(s->Wait(), STATUS_SUCCESS);
+    EXPECT_EQ(device->BulkOutSeen().size(), 50u);
 }
 
 }  // namespace
