@@ -34,6 +34,19 @@ TEST_F(BulkTest, ReadStaysPendingUntilTheDeviceHasAPacketAndWakesTheBus)
     EXPECT_EQ(read.Received(), (std::vector<uint8_t>{9, 8}));
 }
 
+TEST_F(BulkTest, DataAWakeAnnouncesIsReadBeforeTheNextFrameRuns)
+{
+    bus.SetCurrentFrame(10);
+    BulkRequest read(Pipe(kBulkInPipe), true, 64);
+    Submission s(busDevice.Pdo(), &read.urb);
+    bus.Flush();
+    device->PushIn(kBulkIn, {5});
+    bus.StepFrames(1);
+    ASSERT_EQ(s.Wait(), STATUS_SUCCESS);
+    // The last ask, the one that got the packet, came in frame 10.
+    EXPECT_EQ(device->Contexts().back().frame, 10u);
+}
+
 TEST_F(BulkTest, PendingReadIsAskedAgainOnEveryFrameStep)
 {
     BulkRequest read(Pipe(kBulkInPipe), true, 64);

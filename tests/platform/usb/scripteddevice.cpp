@@ -1,5 +1,7 @@
 #include "scripteddevice.h"
 
+#include "usb/bus.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -35,7 +37,8 @@ void ScriptedDevice::Attached(usbsim::BusDevice* busDevice)
 
 void ScriptedDevice::Note()
 {
-    m_contexts.push_back({std::this_thread::get_id(), KeGetCurrentIrql()});
+    m_contexts.push_back({std::this_thread::get_id(), KeGetCurrentIrql(),
+                          m_busDevice ? m_busDevice->HostBus().CurrentFrame() : 0});
 }
 
 void ScriptedDevice::IsochronousOut(UCHAR endpointAddress, ULONG frame, std::span<const uint8_t> packet)

@@ -37,6 +37,7 @@ struct IsoPacketSeen {
 struct HookContext {
     std::thread::id thread;
     KIRQL irql;
+    ULONG frame;  // the bus's clock
 };
 
 class ScriptedDevice : public usbsim::DescriptorDevice {
