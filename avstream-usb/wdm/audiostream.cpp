@@ -33,6 +33,7 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
 
 AudioStream::~AudioStream()
 {
+    WaitForIdle();
     FreeBuffer(m_buffer);
     FreeTransfer(m_transfers[1]);
     FreeTransfer(m_transfers[0]);
@@ -55,6 +56,7 @@ NTSTATUS AudioStream::SetSampleRate(ULONG rate)
     if (!NT_SUCCESS(status)) return status;
     m_bytesPerSecond = rate * m_bytesPerFrame;
     m_sampleRate = rate;
+    WaitForIdle();
     status = BuildTransfers();
     if (!NT_SUCCESS(status)) {
         // Without transfers the stream must not look ready to start.
@@ -134,6 +136,7 @@ NTSTATUS AudioStream::BuildTransfers()
 NTSTATUS AudioStream::ResizeTransfers(ULONG n)
 {
     if (m_running) return STATUS_DEVICE_BUSY;
+    WaitForIdle();
     m_urbSize = n;
     FreeBuffer(m_buffer);
     m_buffer = static_cast<PUCHAR>(AllocateBuffer(SIZE_T(2) * m_packetStride * n));

@@ -81,6 +81,9 @@ private:
     void ServeClients(IsoTransfer& transfer);
     NTSTATUS Resubmit(IsoTransfer& transfer);
     void AddOutstanding();
+    // A stream that stopped itself may still have a transfer draining; its
+    // IRP, URB and buffer must not be rebuilt or freed under it.
+    void WaitForIdle();
     void RemoveOutstanding();
     ULONG CurrentFrame() const;
     NTSTATUS SendSampleRate(ULONG rate);

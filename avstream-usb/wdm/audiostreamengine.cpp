@@ -222,6 +222,11 @@ void AudioStream::DetachClient(AudioPin* pin)
 void AudioStream::Stop()
 {
     m_running = FALSE;
+    WaitForIdle();
+}
+
+void AudioStream::WaitForIdle()
+{
     if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
 }
 

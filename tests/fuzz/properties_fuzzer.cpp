@@ -57,6 +57,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     });
     g_target = new Target;
     usbsim::BusDevice& device = g_target->bus.Plug(hardware::MakeDevice(hardware::kAudioMidi));
+    // The frame clock runs as on a real bus: a pin leaving RUN waits for its
+    // stream's transfers, which end only as frames pass.
+    g_target->bus.StartPacing(0);
+    std::atexit([] { g_target->bus.StopPacing(); });
     if (!NT_SUCCESS(kmsim::LoadDriver("mrvusbaudio", DriverEntry, &g_target->driver)) ||
         !NT_SUCCESS(kmsim::PlugDevice(g_target->driver, device.Pdo(), "USB\\VID_3A1E&PID_0010\\fuzz"))) {
         std::fprintf(stderr, "the device did not start\n");

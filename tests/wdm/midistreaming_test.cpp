@@ -160,6 +160,8 @@ TEST(MidiInPin, TimesCountFromTheLastEntryIntoRun)
     ASSERT_EQ(in.Status(), STATUS_SUCCESS);
     bed.Bus().StepFrames(250);
     bed.Hardware().MidiIn(0x84).QueuePacket({0x90, 0x3C, 0x64});
+    // Delivered now, in frame 250, before the clock moves on.
+    bed.Bus().Flush();
     auto events = ReadUntil(bed, in, 3);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].timeDeltaMs, 250u);
@@ -169,6 +171,7 @@ TEST(MidiInPin, TimesCountFromTheLastEntryIntoRun)
     ASSERT_EQ(in.Pin().SetState(KSSTATE_RUN), STATUS_SUCCESS);
     bed.Bus().StepFrames(7);
     bed.Hardware().MidiIn(0x84).QueuePacket({0x80, 0x3C, 0x00});
+    bed.Bus().Flush();
     events = ReadUntil(bed, in, 3);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].timeDeltaMs, 7u);
