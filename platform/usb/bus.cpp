@@ -499,6 +499,8 @@ void Bus::CancelPending(PIRP irp)
 void Bus::Finish(BusDevice& device, PIRP irp, PURB urb, const UrbResult& result)
 {
     if (result.abortedPipe) EndPipeTransfers(device, result.abortedPipe, Failure(USBD_STATUS_CANCELED));
+    for (USBD_PIPE_HANDLE pipe : result.closedPipes)
+        EndPipeTransfers(device, pipe, Failure(USBD_STATUS_CANCELED));
     CompleteUrb(irp, urb, result);
 }
 

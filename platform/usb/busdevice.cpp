@@ -265,7 +265,7 @@ BusDevice::Decision BusDevice::Accept(URB& urb)
                             Failure(pipe ? USBD_STATUS_INVALID_PIPE_HANDLE
                                          : USBD_STATUS_INVALID_PARAMETER)};
             } else if (std::optional<RequestFault> fault = ConsumeFault(function)) {
-                const UrbResult result{fault->status, fault->usbdStatus, nullptr};
+                const UrbResult result{fault->status, fault->usbdStatus, nullptr, {}};
                 switch (fault->action) {
                 case RequestFault::Action::Fail:
                     decision = {Disposition::Complete, result};
@@ -499,7 +499,7 @@ UrbResult BusDevice::Serve(URB& urb)
     case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
     case URB_FUNCTION_SYNC_RESET_PIPE:
         // A reset pipe starts over: nothing stays queued on it.
-        return {STATUS_SUCCESS, USBD_STATUS_SUCCESS, urb.UrbPipeRequest.PipeHandle};
+        return {STATUS_SUCCESS, USBD_STATUS_SUCCESS, urb.UrbPipeRequest.PipeHandle, {}};
     case URB_FUNCTION_SYNC_CLEAR_STALL:
         return {};
     case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
@@ -592,10 +592,13 @@ UrbResult BusDevice::Describe(USBD_INTERFACE_INFORMATION& info, size_t available
 UrbResult BusDevice::ServeSelectConfiguration(URB& urb)
 {
     auto& request = urb.UrbSelectConfiguration;
+    UrbResult done;
+    for (const auto& [number, iface] : m_interfaces)
+        for (const Pipe& pipe : iface.pipes) done.closedPipes.push_back(pipe.handle);
     if (!request.ConfigurationDescriptor) {
         m_interfaces.clear();
         m_configurationHandle = nullptr;
-        return {};
+        return done;
     }
     if (m_configuration.empty()) return Failure(USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR);
 
@@ -615,7 +618,7 @@ UrbResult BusDevice::ServeSelectConfiguration(URB& urb)
     m_interfaces = std::move(selected);
     m_configurationHandle = NewUsbHandle();
     request.ConfigurationHandle = m_configurationHandle;
-    return {};
+    return done;
 }
 
 UrbResult BusDevice::ServeSelectInterface(_URB_SELECT_INTERFACE& request)
@@ -627,8 +630,10 @@ UrbResult BusDevice::ServeSelectInterface(_URB_SELECT_INTERFACE& request)
     const size_t available = request.Hdr.Length - FIELD_OFFSET(_URB_SELECT_INTERFACE, Interface);
     const UrbResult result = Describe(info, available, iface);
     if (!USBD_SUCCESS(result.usbdStatus)) return result;
+    UrbResult done;
+    for (const Pipe& pipe : current->second.pipes) done.closedPipes.push_back(pipe.handle);
     current->second = std::move(iface);
-    return {};
+    return done;
 }
 
 UrbResult BusDevice::ServeControl(_URB_CONTROL_VENDOR_OR_CLASS_REQUEST& request, USHORT function)

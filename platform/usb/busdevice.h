@@ -78,11 +78,14 @@ struct UrbResult {
     NTSTATUS status = STATUS_SUCCESS;
     USBD_STATUS usbdStatus = USBD_STATUS_SUCCESS;
     USBD_PIPE_HANDLE abortedPipe = nullptr;  // transfers held on it end too
+    // Pipes a new configuration or alternate setting closed: what was
+    // still pending on them ends as cancelled.
+    std::vector<USBD_PIPE_HANDLE> closedPipes;
 };
 
 // The I/O status that goes with a USB status.
 NTSTATUS NtStatusFromUsbd(USBD_STATUS status);
-inline UrbResult Failure(USBD_STATUS status) { return {NtStatusFromUsbd(status), status, nullptr}; }
+inline UrbResult Failure(USBD_STATUS status) { return {NtStatusFromUsbd(status), status, nullptr, {}}; }
 
 class BusDevice {
 public:

@@ -237,6 +237,35 @@ INSTANTIATE_TEST_SUITE_P(Endings, UnansweredTransferTest,
                          testing::Values(Ending::Abort, Ending::Reset, Ending::Cancel, Ending::Unplug),
                          [](const auto& info) { return EndingName(info.param); });
 
+enum class Closing { Reselect, Deconfigure };
+
+class ClosedPipeTest : public TransferTest, public testing::WithParamInterface<Closing> {};
+
+TEST_P(ClosedPipeTest, TransfersPendingOnPipesANewSelectionClosedEndCancelled)
+{
+    BulkRequest read(Pipe(kBulkInPipe), true, 64);
+    IsoRequest iso(Pipe(kIsoOutPipe), false, 50, 8, 0);
+    Submission r(busDevice.Pdo(), &read.urb);
+    Submission i(busDevice.Pdo(), iso.Urb());
+    bus.StepFrames(2);
+    if (GetParam() == Closing::Reselect) {
+        UrbBuffer select = SelectInterfaceUrb(config->Handle(), 0, 0, 5);
+        ASSERT_EQ(Submit(busDevice.Pdo(), select.Get()), STATUS_SUCCESS);
+    } else {
+        URB deconfigure;
+        UsbBuildSelectConfigurationRequest(&deconfigure, sizeof(_URB_SELECT_CONFIGURATION), nullptr);
+        ASSERT_EQ(Submit(busDevice.Pdo(), &deconfigure), STATUS_SUCCESS);
+    }
+    EXPECT_EQ(r.Wait(), STATUS_CANCELLED);
+    EXPECT_EQ(i.Wait(), STATUS_CANCELLED);
+    EXPECT_EQ(bus.PendingCount(busDevice), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Selections, ClosedPipeTest, testing::Values(Closing::Reselect, Closing::Deconfigure),
+                         [](const auto& info) {
+                             return std::string(info.param == Closing::Reselect ? "Reselect" : "Deconfigure");
+                         });
+
 TEST_F(BulkTest, TransferOnAnIsochronousPipeIsRefusedAtOnce)
 {
     BulkRequest read(Pipe(kIsoInPipe), true, 64);
