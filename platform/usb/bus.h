@@ -39,7 +39,7 @@ class FramePacer;
 
 // Data transfers seen on one endpoint of a device.
 struct TransferCounts {
-    ULONG submitted = 0;  // handed down, including those refused at once
+    ULONG submitted = 0;  // handed down on an open pipe, including those refused at once
     ULONG completed = 0;  // completed, whatever the status
     ULONG pending = 0;    // handed down and not yet completed
 };
@@ -82,11 +82,13 @@ public:
     // routine) it only queues the frames.
     void StepFrames(ULONG frames);
     // Moves the clock without running the frames in between (to test the
-    // counter's wrap). Transfers already scheduled keep their frames.
+    // counter's wrap). Transfers already scheduled keep their frames; those
+    // jumped over end with their packets marked late.
     void SetCurrentFrame(ULONG frame);
     // A thread steps the clock once per 1/speed real milliseconds (0 = as
     // fast as the work allows), until StopPacing. Starting again changes
-    // the speed. Throws std::invalid_argument for a negative speed.
+    // the speed. Throws std::invalid_argument for a negative, infinite or
+    // not-a-number speed.
     void StartPacing(double speed);
     // Not from a completion routine or device hook: the pacer may be
     // waiting for the worker that runs them.
