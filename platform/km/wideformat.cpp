@@ -7,7 +7,7 @@
 
 namespace {
 
-struct Spec {
+struct FieldFormat {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plus = false;
@@ -21,12 +21,12 @@ enum class Length { Default, Short, Long, LongLong, Size };
 
 void Pad(std::u16string& out, size_t count, char16_t c) { out.append(count, c); }
 
-void EmitField(std::u16string& out, const std::u16string& body, const Spec& spec)
+void EmitField(std::u16string& out, const std::u16string& body, const FieldFormat& field)
 {
-    size_t width = spec.width > 0 ? size_t(spec.width) : 0;
+    size_t width = field.width > 0 ? size_t(field.width) : 0;
     if (body.size() >= width) {
         out += body;
-    } else if (spec.leftAlign) {
+    } else if (field.leftAlign) {
         out += body;
         Pad(out, width - body.size(), u' ');
     } else {
@@ -36,7 +36,7 @@ void EmitField(std::u16string& out, const std::u16string& body, const Spec& spec
 }
 
 void EmitInteger(std::u16string& out, unsigned long long magnitude, bool negative, unsigned base, bool upper,
-                 const Spec& spec)
+                 const FieldFormat& field)
 {
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     std::u16string number;
@@ -45,24 +45,24 @@ void EmitInteger(std::u16string& out, unsigned long long magnitude, bool negativ
         magnitude /= base;
     } while (magnitude);
     // An explicit precision of 0 prints nothing for 0.
-    if (spec.precision == 0 && number == u"0") number.clear();
-    if (spec.precision > 0 && number.size() < size_t(spec.precision)) {
-        number.insert(0, size_t(spec.precision) - number.size(), u'0');
+    if (field.precision == 0 && number == u"0") number.clear();
+    if (field.precision > 0 && number.size() < size_t(field.precision)) {
+        number.insert(0, size_t(field.precision) - number.size(), u'0');
     }
     std::u16string prefix;
     if (negative) {
         prefix = u"-";
-    } else if (spec.plus && base == 10) {
+    } else if (field.plus && base == 10) {
         prefix = u"+";
-    } else if (spec.space && base == 10) {
+    } else if (field.space && base == 10) {
         prefix = u" ";
     }
-    if (spec.alternate && base == 16 && !number.empty() && number != u"0") prefix += upper ? u"0X" : u"0x";
-    if (spec.zeroPad && !spec.leftAlign && spec.precision < 0) {
-        size_t width = spec.width > 0 ? size_t(spec.width) : 0;
+    if (field.alternate && base == 16 && !number.empty() && number != u"0") prefix += upper ? u"0X" : u"0x";
+    if (field.zeroPad && !field.leftAlign && field.precision < 0) {
+        size_t width = field.width > 0 ? size_t(field.width) : 0;
         if (prefix.size() + number.size() < width) number.insert(0, width - prefix.size() - number.size(), u'0');
     }
-    EmitField(out, prefix + number, spec);
+    EmitField(out, prefix + number, field);
 }
 
 template <typename Char>
@@ -94,40 +94,40 @@ std::u16string FormatWide(const WCHAR* format, va_list args)
             out += u'%';
             continue;
         }
-        Spec spec;
+        FieldFormat field;
         for (;; ++p) {
             if (*p == u'-') {
-                spec.leftAlign = true;
+                field.leftAlign = true;
             } else if (*p == u'0') {
-                spec.zeroPad = true;
+                field.zeroPad = true;
             } else if (*p == u'+') {
-                spec.plus = true;
+                field.plus = true;
             } else if (*p == u' ') {
-                spec.space = true;
+                field.space = true;
             } else if (*p == u'#') {
-                spec.alternate = true;
+                field.alternate = true;
             } else {
                 break;
             }
         }
         if (*p == u'*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
-                spec.leftAlign = true;
-                spec.width = -spec.width;
+            field.width = va_arg(args, int);
+            if (field.width < 0) {
+                field.leftAlign = true;
+                field.width = -field.width;
             }
             ++p;
         } else {
-            while (*p >= u'0' && *p <= u'9') spec.width = spec.width * 10 + (*p++ - u'0');
+            while (*p >= u'0' && *p <= u'9') field.width = field.width * 10 + (*p++ - u'0');
         }
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
+            field.precision = 0;
             if (*p == u'*') {
-                spec.precision = va_arg(args, int);
+                field.precision = va_arg(args, int);
                 ++p;
             } else {
-                while (*p >= u'0' && *p <= u'9') spec.precision = spec.precision * 10 + (*p++ - u'0');
+                while (*p >= u'0' && *p <= u'9') field.precision = field.precision * 10 + (*p++ - u'0');
             }
         }
         Length length = Length::Default;
@@ -169,15 +169,15 @@ std::u16string FormatWide(const WCHAR* format, va_list args)
         case u'i': {
             long long value = signedArg();
             EmitInteger(out, value < 0 ? 0ULL - (unsigned long long)value : (unsigned long long)value, value < 0, 10,
-                         false, spec);
+                         false, field);
             break;
         }
-        case u'u': EmitInteger(out, unsignedArg(), false, 10, false, spec); break;
-        case u'x': EmitInteger(out, unsignedArg(), false, 16, false, spec); break;
-        case u'X': EmitInteger(out, unsignedArg(), false, 16, true, spec); break;
-        case u'o': EmitInteger(out, unsignedArg(), false, 8, false, spec); break;
+        case u'u': EmitInteger(out, unsignedArg(), false, 10, false, field); break;
+        case u'x': EmitInteger(out, unsignedArg(), false, 16, false, field); break;
+        case u'X': EmitInteger(out, unsignedArg(), false, 16, true, field); break;
+        case u'o': EmitInteger(out, unsignedArg(), false, 8, false, field); break;
         case u'p': {
-            Spec pointer;
+            FieldFormat pointer;
             pointer.zeroPad = true;
             pointer.width = int(2 * sizeof(void*));
             EmitInteger(out, (uintptr_t)va_arg(args, void*), false, 16, true, pointer);
@@ -189,16 +189,16 @@ std::u16string FormatWide(const WCHAR* format, va_list args)
             bool narrow = *p == u'C' || length == Length::Short;
             int value = va_arg(args, int);
             std::u16string body(1, narrow ? char16_t((unsigned char)value) : char16_t(value));
-            EmitField(out, body, spec);
+            EmitField(out, body, field);
             break;
         }
         case u's':
         case u'S': {
             // %s and %ls are wide; %S and %hs narrow.
             bool narrow = (*p == u'S' && length != Length::Long) || length == Length::Short;
-            std::u16string body = narrow ? TakeString(va_arg(args, const char*), spec.precision)
-                                         : TakeString(va_arg(args, const WCHAR*), spec.precision);
-            EmitField(out, body, spec);
+            std::u16string body = narrow ? TakeString(va_arg(args, const char*), field.precision)
+                                         : TakeString(va_arg(args, const WCHAR*), field.precision);
+            EmitField(out, body, field);
             break;
         }
         case 0:
