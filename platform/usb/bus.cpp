@@ -64,6 +64,21 @@ void CancelRoutine(PDEVICE_OBJECT pdo, PIRP irp)
     if (device) device->HostBus().CancelPending(irp);
 }
 
+// Puts the bus's cancel routine in place. False when the IRP was cancelled
+// before: the routine is taken back and the caller still owns the IRP.
+// IoCancelIrp sets Cancel under the cancel spin lock, so it is read under
+// it too.
+bool ArmCancelRoutine(PIRP irp)
+{
+    KIRQL irql;
+    IoAcquireCancelSpinLock(&irql);
+    IoSetCancelRoutine(irp, CancelRoutine);
+    const bool cancelled = irp->Cancel;
+    if (cancelled) IoSetCancelRoutine(irp, nullptr);
+    IoReleaseCancelSpinLock(irql);
+    return !cancelled;
+}
+
 NTSTATUS DispatchInternalControl(PDEVICE_OBJECT pdo, PIRP irp)
 {
     BusDevice* device = BusDeviceFromPdo(pdo);
@@ -431,8 +446,7 @@ NTSTATUS Bus::MakePending(Pending pending, const Admission& admit)
             IoMarkIrpPending(irp);
             markedPending = true;
             m_pending.push_back(pending);
-            IoSetCancelRoutine(irp, CancelRoutine);
-            if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+            if (!ArmCancelRoutine(irp)) {
                 // Cancelled before the routine was in place: finish it here.
                 CountCompletion(m_pending.back());
                 m_pending.pop_back();
@@ -684,8 +698,7 @@ void Bus::OfferTransfers(std::unique_lock<std::mutex>& lock, const std::set<BusD
             // Still waiting: hand it back to its cancel routine, unless it
             // was cancelled meanwhile.
             blocked.insert(p.pipe);
-            IoSetCancelRoutine(p.irp, CancelRoutine);
-            if (!p.irp->Cancel || !IoSetCancelRoutine(p.irp, nullptr)) {
+            if (ArmCancelRoutine(p.irp)) {
                 ++it;
                 continue;
             }

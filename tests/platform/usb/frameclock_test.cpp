@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -50,15 +51,24 @@ private:
         next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
         next->Parameters.Others.Argument1 = m_urb;
         IoSetCompletionRoutine(m_irp, OnComplete, this, TRUE, TRUE, TRUE);
-        returned.push_back(IoCallDriver(m_pdo, m_irp));
+        const NTSTATUS status = IoCallDriver(m_pdo, m_irp);
+        // With the clock paced, the completion (and the next Send) may run
+        // on the worker before this call returns.
+        std::lock_guard lock(m_record);
+        returned.push_back(status);
     }
     static NTSTATUS OnComplete(PDEVICE_OBJECT, PIRP irp, PVOID context)
     {
         auto* self = static_cast<Resubmitter*>(context);
-        self->irqls.push_back(KeGetCurrentIrql());
-        self->threads.push_back(std::this_thread::get_id());
-        self->statuses.push_back(irp->IoStatus.Status);
-        if (++self->completions < self->m_rounds && NT_SUCCESS(irp->IoStatus.Status))
+        bool again;
+        {
+            std::lock_guard lock(self->m_record);
+            self->irqls.push_back(KeGetCurrentIrql());
+            self->threads.push_back(std::this_thread::get_id());
+            self->statuses.push_back(irp->IoStatus.Status);
+            again = ++self->completions < self->m_rounds && NT_SUCCESS(irp->IoStatus.Status);
+        }
+        if (again)
             self->Send();
         else
             KeSetEvent(&self->m_done, IO_NO_INCREMENT, FALSE);
@@ -71,6 +81,7 @@ private:
     void (*m_prepare)(PURB);
     PIRP m_irp;
     KEVENT m_done;
+    std::mutex m_record;
 };
 
 class FrameClockTest : public TransferTest {};
