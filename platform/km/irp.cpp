@@ -348,7 +348,8 @@ void IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost)
     if (Irp->IoStatus.Status == STATUS_PENDING) {
         kmsim::ReportViolation("irp", where + ": completed with STATUS_PENDING");
     }
-    if (Irp->CancelRoutine) {
+    // IoCancelIrp exchanges the routine atomically; read it the same way.
+    if (__atomic_load_n(reinterpret_cast<PVOID*>(&Irp->CancelRoutine), __ATOMIC_SEQ_CST)) {
         kmsim::ReportViolation("irp", where + ": completed with a cancel routine still set");
     }
 

@@ -2,6 +2,7 @@
 // endpoints, driven by client requests and checked on the wire.
 #include "hardware/audiosink.h"
 #include "hardware/audiosource.h"
+#include "devicesettings.h"
 #include "kernelobject.h"
 #include "streamclient.h"
 
@@ -250,6 +251,33 @@ TEST_F(AudioStreaming, UnplugWhileRunningStopsTheStreamItself)
     m_bed.Bus().Unplug(m_bed.Usb());
     // Leaving RUN now finds the stream stopped and returns at once.
     EXPECT_EQ(render.Pause(), STATUS_SUCCESS);
+}
+
+}  // namespace
+
+namespace {
+
+// A stream that stopped itself on a failed transfer still has its other
+// transfer draining; a new UrbSize must not rebuild that transfer under it.
+TEST_F(AudioStreaming, ResizingAfterAFailedTransferWaitsForTheOneStillInFlight)
+{
+    Plug(hardware::kAudioMidi);
+    StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
+    ASSERT_EQ(render.Status(), STATUS_SUCCESS);
+    m_bed.Usb().InjectFault({.action = usbsim::RequestFault::Action::FailAfterPending,
+                             .nth = 1,
+                             .function = URB_FUNCTION_ISOCH_TRANSFER,
+                             .status = STATUS_UNSUCCESSFUL,
+                             .usbdStatus = USBD_STATUS_STALL_PID});
+    ASSERT_EQ(render.Run(), STATUS_SUCCESS);
+    m_bed.Bus().Flush();
+    // The clock runs, as the rebuild waits for the surviving transfer.
+    m_bed.Bus().StartPacing(0);
+    ULONG urbSize = 4;
+    EXPECT_EQ(m_filter->Property(KSPROPSETID_DeviceSettings, KSPROPERTY_DEVICESETTINGS_URBSIZE, KSPROPERTY_TYPE_SET,
+                                 &urbSize, sizeof(urbSize)),
+              STATUS_SUCCESS);
+    m_bed.Bus().StopPacing();
 }
 
 }  // namespace
