@@ -349,7 +349,7 @@ void IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost)
         kmsim::ReportViolation("irp", where + ": completed with STATUS_PENDING");
     }
     // IoCancelIrp exchanges the routine atomically; read it the same way.
-    if (__atomic_load_n(reinterpret_cast<PVOID*>(&Irp->CancelRoutine), __ATOMIC_SEQ_CST)) {
+    if (__atomic_load_n(reinterpret_cast<PVOID volatile*>(&Irp->CancelRoutine), __ATOMIC_SEQ_CST)) {
         kmsim::ReportViolation("irp", where + ": completed with a cancel routine still set");
     }
 

@@ -8,7 +8,10 @@
 
 #include <cstring>
 
-DWORD WINAPI KsCreatePin(HANDLE FilterHandle, void* Connect, ACCESS_MASK DesiredAccess, PHANDLE ConnectionHandle)
+// Declared with the published parameter types: callers reach it through
+// GetProcAddress with exactly this function type.
+DWORD WINAPI KsCreatePin(HANDLE FilterHandle, PKSPIN_CONNECT Connect, ACCESS_MASK DesiredAccess,
+                         PHANDLE ConnectionHandle)
 {
     UNREFERENCED_PARAMETER(DesiredAccess);
     if (!Connect || !ConnectionHandle) return ERROR_INVALID_PARAMETER;
@@ -16,7 +19,7 @@ DWORD WINAPI KsCreatePin(HANDLE FilterHandle, void* Connect, ACCESS_MASK Desired
     if (!filter) return ERROR_INVALID_HANDLE;
     // The format's size says how long the whole request is.
     KSDATAFORMAT format;
-    memcpy(&format, static_cast<const uint8_t*>(Connect) + sizeof(KSPIN_CONNECT), sizeof format);
+    memcpy(&format, reinterpret_cast<const uint8_t*>(Connect) + sizeof(KSPIN_CONNECT), sizeof format);
     if (format.FormatSize < sizeof(KSDATAFORMAT)) return ERROR_INVALID_PARAMETER;
     umsim::bridge::KernelFile* pin = nullptr;
     int32_t status = umsim::bridge::OpenPin(filter->Kernel(), Connect, sizeof(KSPIN_CONNECT) + format.FormatSize, &pin);

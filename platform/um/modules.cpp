@@ -6,6 +6,8 @@
 
 #include "um/handletable.h"
 
+#include <ks.h>
+
 #include <dlfcn.h>
 #include <strings.h>
 
@@ -13,7 +15,8 @@
 #include <set>
 #include <vector>
 
-DWORD WINAPI KsCreatePin(HANDLE FilterHandle, void* Connect, ACCESS_MASK DesiredAccess, PHANDLE ConnectionHandle);
+DWORD WINAPI KsCreatePin(HANDLE FilterHandle, PKSPIN_CONNECT Connect, ACCESS_MASK DesiredAccess,
+                         PHANDLE ConnectionHandle);
 
 namespace umsim {
 namespace {

@@ -148,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (n) memcpy(input.data(), data, n);
         data += n;
         size -= n;
-        if (!output.empty()) memcpy(output.data(), input.data(), input.size() < output.size() ? input.size() : output.size());
+        const size_t seed = input.size() < output.size() ? input.size() : output.size();
+        if (seed) memcpy(output.data(), input.data(), seed);
         m.MakePointersOurs(code, output);
 
         OVERLAPPED overlapped{};
