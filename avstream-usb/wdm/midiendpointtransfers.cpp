@@ -83,15 +83,13 @@ void MidiEndpoint::CompleteTransfer(PIRP irp)
 
     const NTSTATUS status = irp->IoStatus.Status;
     const _URB_BULK_OR_INTERRUPT_TRANSFER& urb = m_urbs[index];
-    bool succeeded = false;
-    if (irp->Cancel || status == STATUS_CANCELLED) {
-        // A cancelled packet keeps its bytes for the running-status merge.
-    } else if (status == STATUS_DEVICE_NOT_CONNECTED || USBD_ERROR(urb.Hdr.Status) || !NT_SUCCESS(status)) {
-        m_fill[index] = 0;
-    } else {
-        m_fill[index] = 0;
-        succeeded = true;
-    }
+    // Only a transfer that ended cancelled keeps its bytes for the
+    // running-status merge. One the device took while the cancel was on its
+    // way completes with success despite the IRP's Cancel flag: its bytes
+    // went out and must not be merged into the next packet again.
+    const bool cancelled = status == STATUS_CANCELLED;
+    const bool succeeded = !cancelled && NT_SUCCESS(status) && !USBD_ERROR(urb.Hdr.Status);
+    if (!cancelled) m_fill[index] = 0;
     KeSetEvent(&m_bufferFree[index], IO_NO_INCREMENT, FALSE);
 
     // A failed read is not repeated: the pipe stays quiet until restarted.
