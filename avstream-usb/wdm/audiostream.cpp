@@ -17,6 +17,7 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
 {
     KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
     KeInitializeSpinLock(&m_serviceLock);
+    KeInitializeSpinLock(&m_countLock);
 
     const USB_DEVICE_DESCRIPTOR& device = endpoint->Device()->DeviceDescriptor();
     ULONG maxPacket = endpoint->Pipe().MaximumPacketSize;

@@ -117,4 +117,6 @@ private:
     // Guards the client table and the per-pass state: the two transfers may
     // complete on two processors, and pins attach and detach meanwhile.
     KSPIN_LOCK m_serviceLock;
+    // Keeps the outstanding count and the idle event consistent.
+    KSPIN_LOCK m_countLock;
 };

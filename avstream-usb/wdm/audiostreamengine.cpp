@@ -25,20 +25,29 @@ ULONG AudioStream::CurrentFrame() const
     return m_endpoint->Device()->GetCurrentFrame();
 }
 
+// The count and the idle event change together under a spin lock: a
+// completion setting the event after a new hand-down cleared it would let a
+// waiter free a transfer still in flight.
 void AudioStream::AddOutstanding()
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
     if (InterlockedIncrement(&m_outstanding) == 1) {
         KeClearEvent(&m_idleEvent);
         InterlockedIncrement(&ActiveStreamCount);
     }
+    KeReleaseSpinLock(&m_countLock, irql);
 }
 
 void AudioStream::RemoveOutstanding()
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
     if (InterlockedDecrement(&m_outstanding) == 0) {
         InterlockedDecrement(&ActiveStreamCount);
         KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
     }
+    KeReleaseSpinLock(&m_countLock, irql);
 }
 
 NTSTATUS AudioStream::Start()

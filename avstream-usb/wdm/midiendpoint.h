@@ -87,6 +87,7 @@ protected:
     _URB_BULK_OR_INTERRUPT_TRANSFER m_urbs[2] = {};
     volatile LONG m_outstanding = 0;
     KEVENT m_idleEvent;
+    KSPIN_LOCK m_countLock;
     MidiParser m_parser;
     // Per transfer: 1 while counted in m_outstanding; the completion or a
     // failed hand-down, whichever comes first, uncounts it.

@@ -15,14 +15,22 @@ ULONG MidiEndpoint::CurrentFrame() const
     return m_endpoint->Device()->GetCurrentFrame();
 }
 
+// The count and the idle event change together, so that a completion cannot
+// set the event after a new hand-down cleared it.
 void MidiEndpoint::AddOutstanding()
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
     if (InterlockedIncrement(&m_outstanding) == 1) KeClearEvent(&m_idleEvent);
+    KeReleaseSpinLock(&m_countLock, irql);
 }
 
 void MidiEndpoint::RemoveOutstanding()
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
     if (InterlockedDecrement(&m_outstanding) == 0) KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
+    KeReleaseSpinLock(&m_countLock, irql);
 }
 
 bool MidiEndpoint::WaitBufferFree(ULONG index)
