@@ -67,5 +67,8 @@ usbsim::DescriptorSet NonContiguousInterfaces();
 usbsim::DescriptorSet TotalLengthBeyondData();
 // Class-compliant set with a zero-bLength descriptor after the first interface.
 usbsim::DescriptorSet ZeroLengthDescriptorInside();
+// Class-compliant set whose first descriptor says it is an interface, not
+// the configuration.
+usbsim::DescriptorSet InterfaceInPlaceOfConfiguration();
 
 }  // namespace hardware

@@ -154,4 +154,13 @@ usbsim::DescriptorSet ZeroLengthDescriptorInside()
             MarvolanStrings(u"Marvolan Zero Length")};
 }
 
+usbsim::DescriptorSet InterfaceInPlaceOfConfiguration()
+{
+    // The header's bytes 2-3 read as interface 0, alternate 0 where a
+    // configuration keeps its wTotalLength.
+    usbsim::DescriptorSet set = ClassCompliantDescriptors(kClassCompliant);
+    set.configuration[1] = USB_INTERFACE_DESCRIPTOR_TYPE;
+    return set;
+}
+
 }  // namespace hardware

@@ -179,10 +179,14 @@ NTSTATUS UsbDevice::GetConfigurationDescriptor(UCHAR index)
                                     sizeof(USB_CONFIGURATION_DESCRIPTOR));
     if (!NT_SUCCESS(status)) return status;
 
+    // Anything but a configuration header would have the descriptor walks
+    // read other fields as its total length and interfaces.
+    const bool isConfiguration = m_configuration->bDescriptorType == USB_CONFIGURATION_DESCRIPTOR_TYPE &&
+                                 m_configuration->bLength >= sizeof(USB_CONFIGURATION_DESCRIPTOR);
     // The whole configuration must at least hold its own header.
     USHORT total = m_configuration->wTotalLength;
     FreeConfiguration();
-    if (total < sizeof(USB_CONFIGURATION_DESCRIPTOR)) return STATUS_DEVICE_DATA_ERROR;
+    if (!isConfiguration || total < sizeof(USB_CONFIGURATION_DESCRIPTOR)) return STATUS_DEVICE_DATA_ERROR;
     m_configuration = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(AllocateBuffer(total));
     if (!m_configuration) return STATUS_INSUFFICIENT_RESOURCES;
     status = GetDescriptor(USB_CONFIGURATION_DESCRIPTOR_TYPE, index, 0, m_configuration, total);

@@ -86,7 +86,8 @@ BusDevice::BusDevice(Bus& bus, std::unique_ptr<VirtualDevice> device, ULONG addr
 {
     const std::span<const uint8_t> bytes = m_device->ConfigurationDescriptor(0);
     const DescriptorRange range = ConfigurationRange(bytes.data(), bytes.size());
-    if (range.begin) {
+    // A set without a configuration header has nothing to select.
+    if (range.begin && range.begin[1] == USB_CONFIGURATION_DESCRIPTOR_TYPE) {
         m_configuration.assign(range.begin, range.end);
         m_configuration[2] = uint8_t(m_configuration.size());
         m_configuration[3] = uint8_t(m_configuration.size() >> 8);

@@ -74,6 +74,15 @@ TEST(UsbModel, NonContiguousInterfaceNumbersAreAConfigurationFailure)
     EXPECT_EQ(bed.Usb().RequestCount(URB_FUNCTION_SELECT_CONFIGURATION), 0u);
 }
 
+TEST(UsbModel, AConfigurationHeaderOfAnotherTypeIsADataError)
+{
+    // Its "total length" would be an interface number and alternate setting.
+    DeviceTestBed bed(hardware::InterfaceInPlaceOfConfiguration());
+    EXPECT_EQ(bed.Configure(), STATUS_DEVICE_DATA_ERROR);
+    EXPECT_EQ(bed.Usb().RequestCount(URB_FUNCTION_SELECT_CONFIGURATION), 0u);
+    EXPECT_EQ(bed.Device().Usb().ConfigurationDescriptor(), nullptr);
+}
+
 TEST(UsbModel, InterfacesBeyondEightAreLeftOut)
 {
     DeviceTestBed bed(hardware::TenInterfaces());

@@ -63,6 +63,15 @@ TEST_F(HostileDeviceTest, InterfaceClaimingMoreEndpointsThanItHasIsRefused)
     EXPECT_FALSE(device.Configured());
 }
 
+TEST_F(HostileDeviceTest, ASetWithoutAConfigurationHeaderCannotBeConfigured)
+{
+    usbsim::BusDevice& device = Plug(hardware::InterfaceInPlaceOfConfiguration());
+    Configuration config(device.Pdo());
+    EXPECT_EQ(config.Status(), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(config.Urb()->UrbHeader.Status, USBD_STATUS_INVALID_CONFIGURATION_DESCRIPTOR);
+    EXPECT_FALSE(device.Configured());
+}
+
 TEST_F(HostileDeviceTest, ShortDeviceDescriptorIsServedAsIs)
 {
     usbsim::DescriptorSet set = hardware::DescriptorsFor(hardware::kRawMidiA);
