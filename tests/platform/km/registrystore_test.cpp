@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -14,9 +15,11 @@ protected:
     void SetUp() override
     {
         kmsim::Clear();
+        // Parameterised names carry a '/', which would leave a parent folder behind.
+        std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
         root = std::filesystem::temp_directory_path() /
-               ("kmregistry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("kmregistry-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + name);
         std::filesystem::remove_all(root);
     }
     void TearDown() override
