@@ -74,6 +74,12 @@ void MidiEndpoint::StopEndpoint()
 {
     m_endpoint->AbortPipe();
     if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    // The completion that uncounted the last transfer sets the idle event
+    // inside the count lock and may not have left it yet; once we have had
+    // the lock, it has, and the endpoint may be freed.
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
+    KeReleaseSpinLock(&m_countLock, irql);
     KeClearEvent(&m_bufferFree[0]);
     KeClearEvent(&m_bufferFree[1]);
 }
