@@ -3,6 +3,7 @@
 MidiPort::MidiPort(MidiEndpoint* endpoint, ULONG cable) : m_cable(cable), m_endpoint(endpoint)
 {
     ExInitializeFastMutex(&m_outputMutex);
+    KeInitializeEvent(&m_sysexEnded, NotificationEvent, TRUE);
     KeInitializeSpinLock(&m_listenerLock);
 }
 
@@ -12,6 +13,28 @@ MidiPort::MidiPort(MidiEndpoint* endpoint, ULONG cable) : m_cable(cable), m_endp
 namespace {
 // Pumps in a row that took nothing before a write gives up.
 constexpr ULONG kPumpBudget = 3;
+}
+
+void MidiPort::AcquireOutput(const UsbMidiPin* pin)
+{
+    ExAcquireFastMutex(&m_outputMutex);
+    while (m_sysexHolder && m_sysexHolder != pin) {
+        ExReleaseFastMutex(&m_outputMutex);
+        KeWaitForSingleObject(&m_sysexEnded, Executive, KernelMode, FALSE, nullptr);
+        ExAcquireFastMutex(&m_outputMutex);
+    }
+}
+
+void MidiPort::ReleaseOutput(const UsbMidiPin* pin, bool hold)
+{
+    if (hold) {
+        m_sysexHolder = pin;
+        KeClearEvent(&m_sysexEnded);
+    } else if (m_sysexHolder == pin) {
+        m_sysexHolder = nullptr;
+        KeSetEvent(&m_sysexEnded, IO_NO_INCREMENT, FALSE);
+    }
+    ExReleaseFastMutex(&m_outputMutex);
 }
 
 void MidiPort::WriteOutput(const UCHAR* bytes, ULONG length)

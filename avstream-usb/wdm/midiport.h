@@ -21,9 +21,16 @@ public:
 
     ULONG Cable() const { return m_cable; }
     MidiEndpoint* Endpoint() const { return m_endpoint; }
-    // Serialises the out pins writing to this cable; WriteOutput runs with
-    // it held, and the endpoint's pump mutex is taken inside it.
-    PFAST_MUTEX OutputMutex() { return &m_outputMutex; }
+    // The output mutex serialises the out pins writing to this cable;
+    // WriteOutput runs with it held and takes the endpoint's pump mutex
+    // inside. A SysEx written over several events keeps the cable for its
+    // pin until it ends. That hold is kept beside the mutex, not by holding
+    // it: a fast mutex belongs to its thread and keeps it at APC_LEVEL,
+    // while the events of one SysEx and the pin's close come on any thread.
+    // Takes the mutex once no other pin holds the cable.
+    void AcquireOutput(const UsbMidiPin* pin);
+    // Releases the mutex; the pin keeps or gives up its hold.
+    void ReleaseOutput(const UsbMidiPin* pin, bool hold);
 
     // Leaves the bytes pending and pumps the endpoint until they are taken
     // or three pumps in the whole write made no progress; what is left then
@@ -46,6 +53,8 @@ private:
     ULONG m_cable;
     MidiEndpoint* m_endpoint;
     FAST_MUTEX m_outputMutex;
+    const UsbMidiPin* m_sysexHolder = nullptr;  // under m_outputMutex
+    KEVENT m_sysexEnded;                        // signalled while no pin holds the cable
     KSPIN_LOCK m_listenerLock;
     UsbMidiPin* m_listeners[kMaxMidiListeners] = {};
     ULONG m_pendingLength = 0;

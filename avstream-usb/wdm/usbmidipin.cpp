@@ -6,6 +6,7 @@
 namespace {
 
 constexpr ULONG kEventHeader = sizeof(KSMUSICFORMAT);
+constexpr UCHAR kEndOfExclusive = 0xF7;
 
 UsbAudioDevice* DeviceOfPin(PKSPIN pin)
 {
@@ -93,8 +94,12 @@ NTSTATUS UsbMidiPin::Close()
 {
     m_port->RemoveListener(this);
     if (m_sysexHeld) {
+        // A SysEx cut short is ended on the wire, so that the cable's next
+        // message is not taken for part of it.
         m_sysexHeld = FALSE;
-        ExReleaseFastMutex(m_port->OutputMutex());
+        m_port->AcquireOutput(this);
+        m_port->WriteOutput(&kEndOfExclusive, 1);
+        m_port->ReleaseOutput(this, false);
     }
     return STATUS_SUCCESS;
 }
@@ -112,29 +117,17 @@ NTSTATUS UsbMidiPin::Process()
 
 void UsbMidiPin::WriteEvent(const UCHAR* bytes, ULONG n)
 {
-    PFAST_MUTEX mutex = m_port->OutputMutex();
+    m_port->AcquireOutput(this);
     if (!m_sysexHeld) {
-        for (ULONG i = 0; i < n; ++i) {
-            if (bytes[i] == 0xF0) {
-                // The port stays ours until the SysEx ends.
-                ExAcquireFastMutex(mutex);
-                m_sysexHeld = TRUE;
-                break;
-            }
-        }
+        // The cable stays ours until the SysEx ends.
+        for (ULONG i = 0; i < n && !m_sysexHeld; ++i) m_sysexHeld = bytes[i] == 0xF0;
     }
-    if (m_sysexHeld) {
-        m_port->WriteOutput(bytes, n);
-        const UCHAR status = LastStatus(bytes, n);
-        if (status != 0 && status != 0xF0) {
-            m_sysexHeld = FALSE;
-            ExReleaseFastMutex(mutex);
-        }
-        return;
-    }
-    ExAcquireFastMutex(mutex);
     m_port->WriteOutput(bytes, n);
-    ExReleaseFastMutex(mutex);
+    if (m_sysexHeld) {
+        const UCHAR status = LastStatus(bytes, n);
+        if (status != 0 && status != 0xF0) m_sysexHeld = FALSE;
+    }
+    m_port->ReleaseOutput(this, m_sysexHeld);
 }
 
 NTSTATUS UsbMidiPin::ProcessOut()
