@@ -8,6 +8,7 @@ MidiEndpoint::MidiEndpoint(UsbEndpoint* endpoint) : m_endpoint(endpoint)
     KeInitializeEvent(&m_bufferFree[1], NotificationEvent, FALSE);
     KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
     ExInitializeFastMutex(&m_pumpMutex);
+    KeInitializeSpinLock(&m_pendingLock);
     KeInitializeSpinLock(&m_countLock);
     m_packetSize = endpoint->Pipe().MaximumPacketSize;
 }

@@ -38,6 +38,17 @@ public:
     // buffers busy until the next start.
     void StopEndpoint();
 
+    // Held by a pump while it packs the ports' pending bytes, and by a port
+    // while it offers or withdraws them: a write that has returned has no
+    // bytes left in another cable's pump. Taken inside the pump mutex.
+    KIRQL AcquirePending()
+    {
+        KIRQL irql;
+        KeAcquireSpinLock(&m_pendingLock, &irql);
+        return irql;
+    }
+    void ReleasePending(KIRQL irql) { KeReleaseSpinLock(&m_pendingLock, irql); }
+
     ULONG PortCount() const { return m_portCount; }
     MidiPort* Port(ULONG i) const { return i < m_portCount ? m_ports[i] : nullptr; }
     UsbEndpoint* Endpoint() const { return m_endpoint; }
@@ -82,6 +93,7 @@ protected:
     ULONG m_fill[2] = {};
     KEVENT m_bufferFree[2];
     FAST_MUTEX m_pumpMutex;
+    KSPIN_LOCK m_pendingLock;
     UsbEndpoint* m_endpoint;
     PIRP m_irps[2] = {};
     _URB_BULK_OR_INTERRUPT_TRANSFER m_urbs[2] = {};

@@ -14,6 +14,7 @@ void MidiEndpoint::PumpOutput()
     ULONG filled = 0;
     ULONG idle = m_portCount;
     ULONG i = 0;
+    const KIRQL irql = AcquirePending();
     // Round-robin over the ports until each was found empty once in a row,
     // or the packet is full.
     while (idle > 0 && m_portCount > 0) {
@@ -30,6 +31,7 @@ void MidiEndpoint::PumpOutput()
         }
         i = (i + 1) % m_portCount;
     }
+    ReleasePending(irql);
 
     if (filled > 0) {
         SubmitTransfer(m_currentOut, filled, packet);

@@ -36,6 +36,8 @@ public:
     // or three pumps in the whole write made no progress; what is left then
     // is dropped.
     void WriteOutput(const UCHAR* bytes, ULONG length);
+    // The bytes still pending, for a pump holding the endpoint's pending
+    // lock (or the port's only writer, on a one-port endpoint).
     ULONG PeekPending(const UCHAR** data) const;
     void ConsumePending(ULONG n);
 
