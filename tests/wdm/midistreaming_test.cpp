@@ -5,6 +5,7 @@
 #include "hardware/midioutput.h"
 #include "midiclient.h"
 
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -12,20 +13,25 @@ namespace {
 using Bytes = MidiClient::Bytes;
 
 // Steps the clock until the client has read `bytes` MIDI bytes, keeping
-// `depth` read frames queued; gives up after a few seconds of bus time.
+// `depth` read frames queued. The pins hand messages over on the
+// kernel-streaming worker thread, which a loaded machine may not run for a
+// while: progress is waited for, not counted in frames, and a scenario that
+// never gets there gives up after 20 seconds.
 std::vector<MidiClient::Event> ReadUntil(DriverTestBed& bed, MidiClient& in, size_t bytes, ULONG frameBytes = 40,
                                          int depth = 32)
 {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::vector<MidiClient::Event> events;
     size_t got = 0;
     int queued = 0;
-    for (int ms = 0; ms < 5000 && got < bytes; ++ms) {
+    while (got < bytes && std::chrono::steady_clock::now() < giveUp) {
         while (queued < depth) {
             in.Read(frameBytes);
             ++queued;
         }
         bed.Bus().StepFrames(1);
         bed.Bus().Flush();
+        std::this_thread::yield();
         for (auto& event : in.TakeEvents()) {
             got += event.bytes.size();
             events.push_back(std::move(event));
