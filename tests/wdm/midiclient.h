@@ -6,9 +6,11 @@
 #include "drivertestbed.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class MidiClient {
@@ -68,6 +70,18 @@ public:
         for (auto& frame : m_frames)
             if (!frame.request->Done()) return false;
         return true;
+    }
+    // Steps the clock until every frame has completed. The pins process on
+    // the kernel-streaming worker thread, which a loaded machine may not run
+    // for a while, so this waits up to 20 seconds rather than counting frames.
+    bool Drain(DriverTestBed& bed)
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!AllDone() && std::chrono::steady_clock::now() < giveUp) {
+            bed.Bus().StepFrames(1);
+            std::this_thread::yield();
+        }
+        return AllDone();
     }
     // Events of the completed read frames, oldest first, taken off the queue.
     std::vector<Event> TakeEvents()

@@ -67,8 +67,7 @@ bool Eventually(const std::function<bool()>& condition)
 // Steps the clock until every write of the client has completed.
 void Drain(DriverTestBed& bed, MidiClient& out)
 {
-    for (int ms = 0; ms < 100 && !out.AllDone(); ++ms) bed.Bus().StepFrames(1);
-    EXPECT_TRUE(out.AllDone());
+    EXPECT_TRUE(out.Drain(bed));
     bed.Bus().Flush();
 }
 

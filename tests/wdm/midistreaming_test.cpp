@@ -97,7 +97,7 @@ TEST_P(MidiRoundTrip, ReadsBackExactlyWhatWasWritten)
     });
     auto events = ReadUntil(bed, in, expected.size());
     writer.join();
-    EXPECT_TRUE(out.AllDone());
+    EXPECT_TRUE(out.Drain(bed));
     const Bytes got = Concatenate(events);
     EXPECT_EQ(got.size(), expected.size());
     const auto diverge = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
@@ -126,8 +126,7 @@ TEST(MidiRunningStatus, CarriesOnlyItsThreeByteMessagesAndDropsTheRestCleanly)
     for (const Bytes& message : std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0x91, 0x3C, 0x64},
                                                    {0xC0, 0x05}, {0xB0, 0x07, 0x10}})
         out.Write(message);
-    for (int ms = 0; ms < 100 && !out.AllDone(); ++ms) bed.Bus().StepFrames(1);
-    EXPECT_TRUE(out.AllDone());
+    EXPECT_TRUE(out.Drain(bed));
     // A frame completes once its bytes are in submitted transfers; the
     // device takes them on the bus's worker.
     bed.Bus().Flush();
@@ -191,8 +190,7 @@ TEST(MidiOutPin, SendsOnlyTheFirstEventOfAFrame)
     MidiClient out(*filter, 4);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
     out.Write(std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}});
-    for (int ms = 0; ms < 100 && !out.AllDone(); ++ms) bed.Bus().StepFrames(1);
-    EXPECT_TRUE(out.AllDone());
+    EXPECT_TRUE(out.Drain(bed));
     bed.Bus().Flush();
     EXPECT_EQ(bed.Hardware().MidiOut(0x03).Stream(), (Bytes{0x90, 0x3C, 0x64}));
 }
