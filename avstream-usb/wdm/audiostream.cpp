@@ -18,6 +18,7 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
     KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
     KeInitializeSpinLock(&m_serviceLock);
     KeInitializeSpinLock(&m_countLock);
+    KeInitializeEvent(&m_runLock, SynchronizationEvent, TRUE);
 
     const USB_DEVICE_DESCRIPTOR& device = endpoint->Device()->DeviceDescriptor();
     ULONG maxPacket = endpoint->Pipe().MaximumPacketSize;
@@ -136,7 +137,15 @@ NTSTATUS AudioStream::BuildTransfers()
 
 NTSTATUS AudioStream::ResizeTransfers(ULONG n)
 {
-    if (m_running) return STATUS_DEVICE_BUSY;
+    AcquireRunLock();
+    NTSTATUS status = STATUS_DEVICE_BUSY;
+    if (!IsRunning()) status = RebuildTransfers(n);
+    ReleaseRunLock();
+    return status;
+}
+
+NTSTATUS AudioStream::RebuildTransfers(ULONG n)
+{
     WaitForIdle();
     m_urbSize = n;
     FreeBuffer(m_buffer);

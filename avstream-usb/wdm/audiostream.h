@@ -60,8 +60,8 @@ public:
                           ULONG* consumed);
     bool CaptureToClient(PUCHAR destination, ULONG destinationBytes, ULONG bitsPerSample, ULONG* produced);
 
-    bool IsRunning() const { return m_running; }
-    LONG Outstanding() const { return m_outstanding; }
+    bool IsRunning() const { return ReadBooleanAcquire(&m_running); }
+    LONG Outstanding() const { return ReadAcquire(&m_outstanding); }
     ULONG NextFrame() const { return m_nextFrame; }
 
     UsbEndpoint* Endpoint() const { return m_endpoint; }
@@ -84,10 +84,16 @@ private:
     // A stream that stopped itself may still have a transfer draining; its
     // IRP, URB and buffer must not be rebuilt or freed under it.
     void WaitForIdle();
+    // Pins of several filters change state at once, and power and UrbSize
+    // changes come from other threads: clients attach and detach, and the
+    // stream starts, stops and is rebuilt, one at a time.
+    void AcquireRunLock();
+    void ReleaseRunLock();
     void RemoveOutstanding();
     ULONG CurrentFrame() const;
     NTSTATUS SendSampleRate(ULONG rate);
     NTSTATUS BuildTransfers();
+    NTSTATUS RebuildTransfers(ULONG n);
     void FreeTransfer(IsoTransfer& transfer);
     ULONG UrbLength() const;
 
@@ -95,13 +101,14 @@ private:
     IsoTransfer m_transfers[2] = {};
     AudioPin* m_clients[kMaxStreamClients] = {};
     ULONG m_clientCount = 0;
-    LONG m_runCount = 0;
+    LONG m_runCount = 0;  // under the run lock
     UsbEndpoint* m_endpoint;
     ULONG m_sampleRate = 0;
     ULONG m_bytesPerSecond = 0;
     ULONG m_packetStride = 0;
     ULONG m_urbSize;
-    BOOLEAN m_resumePending = FALSE;
+    BOOLEAN m_resumePending = FALSE;  // under the run lock
+    // Cleared by completions and by Stop while the other side reads it.
     BOOLEAN m_running = FALSE;
     volatile LONG m_outstanding = 0;
     KEVENT m_idleEvent;
@@ -119,4 +126,7 @@ private:
     KSPIN_LOCK m_serviceLock;
     // Keeps the outstanding count and the idle event consistent.
     KSPIN_LOCK m_countLock;
+    // A synchronization event used as a lock at passive level, as Stop
+    // waits for the transfers while holding it.
+    KEVENT m_runLock;
 };

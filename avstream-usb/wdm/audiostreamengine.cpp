@@ -58,7 +58,7 @@ NTSTATUS AudioStream::Start()
 
     RtlZeroMemory(m_buffer, SIZE_T(2) * m_packetStride * m_urbSize);
     const ULONG frame = CurrentFrame();
-    if (ActiveStreamCount == 0) StreamFrameAnchor = frame + kStartLead;
+    if (ReadAcquire(&ActiveStreamCount) == 0) StreamFrameAnchor = frame + kStartLead;
     // Signed distance, so that the grid follows the frame counter across its
     // wrap.
     while (LONG(StreamFrameAnchor - (frame + kMinLead)) < 0) StreamFrameAnchor += m_urbSize;
@@ -71,11 +71,12 @@ NTSTATUS AudioStream::Start()
         SizeRenderPackets(m_transfers[0]);
         SizeRenderPackets(m_transfers[1]);
     }
-    m_running = TRUE;
+    // Set before the hand-downs: a completion may come back at once.
+    m_nextFrame = StreamFrameAnchor + 2 * m_urbSize;
+    WriteBooleanRelease(&m_running, TRUE);
     NTSTATUS status = Submit(m_transfers[0], StreamFrameAnchor);
     if (NT_SUCCESS(status)) status = Submit(m_transfers[1], StreamFrameAnchor + m_urbSize);
-    m_nextFrame = StreamFrameAnchor + 2 * m_urbSize;
-    if (!NT_SUCCESS(status)) m_running = FALSE;
+    if (!NT_SUCCESS(status)) WriteBooleanRelease(&m_running, FALSE);
     return status;
 }
 
@@ -134,9 +135,9 @@ void AudioStream::CompleteTransfer(IsoTransfer& transfer, PIRP irp)
     const NTSTATUS status = irp->IoStatus.Status;
     if (irp->Cancel || status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED ||
         USBD_ERROR(transfer.urb->UrbHeader.Status))
-        m_running = FALSE;
+        WriteBooleanRelease(&m_running, FALSE);
 
-    if (m_running) {
+    if (IsRunning()) {
         if (!transfer.directionIn) SizeRenderPackets(transfer);
         ServeClients(transfer);
         Resubmit(transfer);
@@ -182,24 +183,36 @@ void AudioStream::ServeClients(IsoTransfer& transfer)
 
 NTSTATUS AudioStream::Resubmit(IsoTransfer& transfer)
 {
-    if (!m_running) return STATUS_DEVICE_NOT_READY;
+    if (!IsRunning()) return STATUS_DEVICE_NOT_READY;
     const ULONG frame = CurrentFrame();
     // Fallen behind: restart one transfer length ahead.
     if (LONG(m_nextFrame - frame) <= 0) m_nextFrame = frame + m_urbSize;
     NTSTATUS status = Submit(transfer, m_nextFrame);
-    if (!NT_SUCCESS(status)) m_running = FALSE;
+    if (!NT_SUCCESS(status)) WriteBooleanRelease(&m_running, FALSE);
     m_nextFrame += transfer.packets;
     return status;
 }
 
+void AudioStream::AcquireRunLock()
+{
+    KeWaitForSingleObject(&m_runLock, Executive, KernelMode, FALSE, nullptr);
+}
+
+void AudioStream::ReleaseRunLock()
+{
+    KeSetEvent(&m_runLock, IO_NO_INCREMENT, FALSE);
+}
+
 NTSTATUS AudioStream::AttachClient(AudioPin* pin)
 {
+    AcquireRunLock();
     KIRQL irql;
     KeAcquireSpinLock(&m_serviceLock, &irql);
     ULONG slot = 0;
     while (slot < m_clientCount && m_clients[slot]) ++slot;
     if (slot == kMaxStreamClients) {
         KeReleaseSpinLock(&m_serviceLock, irql);
+        ReleaseRunLock();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     m_clients[slot] = pin;
@@ -207,11 +220,13 @@ NTSTATUS AudioStream::AttachClient(AudioPin* pin)
     KeReleaseSpinLock(&m_serviceLock, irql);
 
     if (++m_runCount == 1) Start();
+    ReleaseRunLock();
     return STATUS_SUCCESS;
 }
 
 void AudioStream::DetachClient(AudioPin* pin)
 {
+    AcquireRunLock();
     bool found = false;
     KIRQL irql;
     // Once the slot is cleared under the lock, no service pass still uses
@@ -225,30 +240,42 @@ void AudioStream::DetachClient(AudioPin* pin)
     }
     KeReleaseSpinLock(&m_serviceLock, irql);
 
-    if (found && --m_runCount == 0) Stop();
+    if (found && --m_runCount == 0) {
+        // Suspended or not, nobody is left to resume for.
+        m_resumePending = FALSE;
+        Stop();
+    }
+    ReleaseRunLock();
 }
 
 void AudioStream::Stop()
 {
-    m_running = FALSE;
+    WriteBooleanRelease(&m_running, FALSE);
     WaitForIdle();
 }
 
+// The idle event is set whenever nothing is outstanding.
 void AudioStream::WaitForIdle()
 {
-    if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
 }
 
 void AudioStream::Suspend()
 {
-    if (!m_running) return;
-    m_resumePending = TRUE;
-    Stop();
+    AcquireRunLock();
+    if (IsRunning()) {
+        m_resumePending = TRUE;
+        Stop();
+    }
+    ReleaseRunLock();
 }
 
 void AudioStream::Resume()
 {
-    if (!m_resumePending) return;
-    m_resumePending = FALSE;
-    Start();
+    AcquireRunLock();
+    if (m_resumePending) {
+        m_resumePending = FALSE;
+        Start();
+    }
+    ReleaseRunLock();
 }

@@ -9,6 +9,7 @@
 
 UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
 {
+    KeInitializeEvent(&m_rateLock, SynchronizationEvent, TRUE);
     m_filterDescriptor = DynamicFilterDescriptor::Create();
     if (ksDevice && ksDevice->PhysicalDeviceObject) {
         HANDLE key = nullptr;
@@ -146,19 +147,30 @@ void UsbAudioDevice::GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, UL
         KsGenerateEvents(filter, eventSet, eventId, dataSize, data, nullptr, nullptr);
 }
 
+// Pins of several filters open and close at once; the rate and the count
+// of pins holding it change under the rate lock. Not the device mutex: pin
+// creation holds its filter's control mutex, which ranks below it.
 bool UsbAudioDevice::AcquireSampleRate(ULONG rate)
 {
+    KeWaitForSingleObject(&m_rateLock, Executive, KernelMode, FALSE, nullptr);
+    bool acquired = true;
     if (rate != m_sampleRate) {
-        if (m_openAudioPins != 0) return false;
-        for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
-        for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
-        m_sampleRate = rate;
+        if (m_openAudioPins != 0) {
+            acquired = false;
+        } else {
+            for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
+            for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
+            m_sampleRate = rate;
+        }
     }
-    m_openAudioPins += 1;
-    return true;
+    if (acquired) m_openAudioPins += 1;
+    KeSetEvent(&m_rateLock, IO_NO_INCREMENT, FALSE);
+    return acquired;
 }
 
 void UsbAudioDevice::ReleaseSampleRate()
 {
+    KeWaitForSingleObject(&m_rateLock, Executive, KernelMode, FALSE, nullptr);
     if (m_openAudioPins > 0) m_openAudioPins -= 1;
+    KeSetEvent(&m_rateLock, IO_NO_INCREMENT, FALSE);
 }

@@ -102,8 +102,11 @@ private:
     ULONG m_captureCount = 0;
     AudioStream* m_renderStreams[kMaxStreams] = {};
     ULONG m_renderCount = 0;
-    ULONG m_sampleRate = kDefaultSampleRate;
-    ULONG m_openAudioPins = 0;
+    // A synchronization event used as a lock at passive level: a rate
+    // change sends a request and waits for it while holding it.
+    KEVENT m_rateLock;
+    ULONG m_sampleRate = kDefaultSampleRate;  // under the rate lock
+    ULONG m_openAudioPins = 0;                // under the rate lock
     HANDLE m_deviceKey = nullptr;
     ULONG m_urbSize = kDefaultUrbSize;
     DynamicFilterDescriptor* m_filterDescriptor = nullptr;

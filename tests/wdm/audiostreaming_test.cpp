@@ -280,4 +280,24 @@ TEST_F(AudioStreaming, ResizingAfterAFailedTransferWaitsForTheOneStillInFlight)
     m_bed.Bus().StopPacing();
 }
 
+// Power-down suspends a running stream to restart it at power-up; when its
+// last client leaves in between, there is nothing to restart it for.
+TEST_F(AudioStreaming, AStreamWhoseLastClientLeftWhileSuspendedStaysStoppedAtPowerUp)
+{
+    Plug(hardware::kAudioMidi);
+    StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
+    ASSERT_EQ(render.Run(), STATUS_SUCCESS);
+    Step(30);
+    // The clock runs while the suspended stream drains.
+    m_bed.Bus().StartPacing(0);
+    ASSERT_EQ(kmsim::SetDevicePowerState(m_bed.Pdo(), PowerDeviceD3), STATUS_SUCCESS);
+    m_bed.Bus().StopPacing();
+    ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
+    ASSERT_EQ(kmsim::SetDevicePowerState(m_bed.Pdo(), PowerDeviceD0), STATUS_SUCCESS);
+    m_bed.Bus().Flush();
+    EXPECT_EQ(m_bed.Bus().Transfers(m_bed.Usb(), 0x01).pending, 0u);
+    // A stream left running would drain at unplug only with the clock on.
+    m_bed.Bus().StartPacing(0);
+}
+
 }  // namespace

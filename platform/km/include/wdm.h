@@ -377,6 +377,12 @@ inline PVOID InterlockedCompareExchangePointer(PVOID volatile* p, PVOID exchange
 }
 inline void KeMemoryBarrier(void) { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
 
+// Single reads and writes of values another processor changes meanwhile.
+inline LONG ReadAcquire(LONG const volatile* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+inline void WriteRelease(LONG volatile* p, LONG v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
+inline BOOLEAN ReadBooleanAcquire(BOOLEAN const volatile* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+inline void WriteBooleanRelease(BOOLEAN volatile* p, BOOLEAN v) { __atomic_store_n(p, v, __ATOMIC_RELEASE); }
+
 // ---------------------------------------------------------------------------
 // Debug output
 // ---------------------------------------------------------------------------
