@@ -243,7 +243,10 @@ void DestroyPin(Pin* pin, PIRP closeIrp)
     std::lock_guard control(filter->control);
     // A pin closed while running is stepped down first, as a client would.
     if (!NT_SUCCESS(ChangePinState(pin, KSSTATE_STOP))) {
-        pin->ks.DeviceState = pin->ks.ClientState = KSSTATE_STOP;
+        {
+            std::lock_guard guard(pin->queue.processGuard);
+            pin->ks.DeviceState = pin->ks.ClientState = KSSTATE_STOP;
+        }
         FlushStreamQueue(pin);
     }
     ForgetAsynchronousProcessing(pin);
@@ -313,7 +316,10 @@ NTSTATUS ChangePinState(Pin* pin, KSSTATE target)
                 return status;
             }
         }
-        pin->ks.DeviceState = to;
+        {
+            std::lock_guard guard(pin->queue.processGuard);
+            pin->ks.DeviceState = to;
+        }
         // Stopping ends every request still queued.
         if (to == KSSTATE_STOP) FlushStreamQueue(pin);
     }

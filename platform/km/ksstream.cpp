@@ -22,6 +22,8 @@ constexpr int kMaximumProcessRounds = 100000;
 
 bool IsSinkTakingData(const Pin* pin) { return pin->ks.DataFlow == KSPIN_DATAFLOW_IN; }
 
+// Under the pin's processGuard, under which state changes publish the
+// pin's DeviceState: processing runs on other threads than state changes.
 bool MayProcess(const Pin* pin)
 {
     const KSPIN_DESCRIPTOR_EX* d = pin->ks.Descriptor;
@@ -170,12 +172,14 @@ void ProcessPin(Pin* pin)
     const KSPIN_DESCRIPTOR_EX* d = pin->ks.Descriptor;
     bool raise = (d->Flags & KSPIN_FLAG_DISPATCH_LEVEL_PROCESSING) && KeGetCurrentIrql() < DISPATCH_LEVEL;
     for (int round = 0;; ++round) {
+        bool may;
         {
             std::lock_guard guard(q.processGuard);
             q.again = false;
+            may = MayProcess(pin);
         }
         NTSTATUS status = STATUS_PENDING;
-        if (MayProcess(pin)) {
+        if (may) {
             KIRQL old = PASSIVE_LEVEL;
             if (raise) KeRaiseIrql(DISPATCH_LEVEL, &old);
             status = d->Dispatch->Process(&pin->ks);
