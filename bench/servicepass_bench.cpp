@@ -2,10 +2,10 @@
 // transfer (10 packets of 48 frames at 48 kHz, 4 channels, product 0x10)
 // with four clients attached. The driver is loaded through the PnP manager
 // and the clients are real pins fed with stream requests; the device object
-// the driver sends its USB requests to keeps the stream's transfers, so
-// that each iteration is exactly one
-// completion: packet sizing, Process of every pin (conversion, stream
-// pointer, the finished frame's request completed) and the resubmission.
+// the driver sends its USB requests to keeps the stream's transfers, so that
+// each iteration is exactly one completion: packet sizing, Process of every
+// pin (conversion, stream pointer, the finished frame's request completed)
+// and the resubmission.
 //
 // Reported as "memcpy_%" (against memcpy of the transfer's 5760 bytes) and
 // as "period_ppm", the pass's share of its 10-ms period in parts per million.
@@ -43,8 +43,8 @@ constexpr ULONG kQueuedFrames = 64;
 // A session as it looks on this 4-out interface, in the order the clients
 // start: an ASIO host playing all four outputs at 24 bits (written first,
 // copied as is), the system's mixer at 16-bit stereo, a media player at
-// 24-bit stereo, and a cue mix at 16 bits on all four outputs. Between them
-// they take every mixing path a render stream has.
+// 24-bit stereo, and a cue mix at 16 bits on all four outputs. The first
+// writes the transfer, the other three mix into it.
 struct ClientFormat {
     USHORT bits;
     USHORT channels;
