@@ -254,10 +254,15 @@ void AudioStream::Stop()
     WaitForIdle();
 }
 
-// The idle event is set whenever nothing is outstanding.
+// The idle event is set whenever nothing is outstanding. The completion
+// that set it does so inside the count lock and may not have left it yet;
+// once we have had the lock it has, and the stream may be freed.
 void AudioStream::WaitForIdle()
 {
     KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
+    KeReleaseSpinLock(&m_countLock, irql);
 }
 
 void AudioStream::Suspend()

@@ -259,6 +259,9 @@ void DestroyPin(Pin* pin, PIRP closeIrp)
             dispatch->Close(&pin->ks, own.get());
         }
     }
+    // Until its Close the minidriver could still ask to process the pin
+    // (a MIDI listener hearing input does); none of that may outlive it.
+    ForgetAsynchronousProcessing(pin);
     RemoveEventsOf(pin->events, nullptr);
     ForgetPin(pin);
 }
