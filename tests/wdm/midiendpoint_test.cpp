@@ -7,6 +7,7 @@
 #include "km/ksdevice.h"
 #include "km/pnpmanager.h"
 #include "midiclient.h"
+#include "midiendpoint.h"
 #include "midiport.h"
 #include "usbaudiodevice.h"
 #include "usbmidipin.h"
@@ -50,7 +51,10 @@ UsbMidiPin* PinContext(MidiClient& client)
 ULONG PendingBytes(const MidiPort& port)
 {
     const UCHAR* data = nullptr;
-    return port.PeekPending(&data);
+    const KIRQL irql = port.Endpoint()->AcquirePending();
+    const ULONG length = port.PeekPending(&data);
+    port.Endpoint()->ReleasePending(irql);
+    return length;
 }
 
 // Polls a condition another thread makes true; false when it never does.
