@@ -4,6 +4,7 @@
 
 #include "devicesettings.h"
 #include "drivertestbed.h"
+#include "streamframe.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,11 +17,7 @@
 class MidiClient {
 public:
     using Bytes = std::vector<uint8_t>;
-    struct Frame {
-        KSSTREAM_HEADER header{};
-        Bytes data;
-        std::unique_ptr<kmsim::KsStreamRequest> request;
-    };
+    using Frame = StreamFrame;
     // An event read back: its time and bytes.
     struct Event {
         ULONG timeDeltaMs;
@@ -104,16 +101,7 @@ public:
 private:
     Frame& Queue(Bytes bytes, ULONG code, bool capture)
     {
-        m_frames.emplace_back();
-        Frame& frame = m_frames.back();
-        frame.data = std::move(bytes);
-        frame.header.Size = sizeof(KSSTREAM_HEADER);
-        frame.header.FrameExtent = ULONG(frame.data.size());
-        frame.header.DataUsed = capture ? 0 : ULONG(frame.data.size());
-        frame.header.Data = frame.data.data();
-        NTSTATUS status = m_pin->SubmitStream(code, &frame.header, sizeof(frame.header), &frame.request);
-        EXPECT_TRUE(NT_SUCCESS(status)) << std::hex << status;
-        return frame;
+        return QueueStreamFrame(*m_pin, m_frames, std::move(bytes), code, capture);
     }
 
     NTSTATUS m_status = STATUS_UNSUCCESSFUL;

@@ -227,15 +227,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- Output with no buffer to be had ----
 
-TEST(MidiOutputWithoutBuffer, AWriteToAStoppedEndpointGivesUpAndItsBytesAreNeverSent)
-{
+// A raw out pin of product 0x10 whose buffer waits give up at once.
+class MidiOutputWithoutBuffer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
+        kmsim::KsClientHandle* filter = bed.OpenFilter();
+        ASSERT_NE(filter, nullptr);
+        client = std::make_unique<MidiClient>(*filter, kRawOutPin);
+        ASSERT_EQ(client->Status(), STATUS_SUCCESS);
+        kmsim::SetTimeoutScale(0.001);
+    }
+
     DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    MidiClient out(*filter, kRawOutPin);
-    ASSERT_EQ(out.Status(), STATUS_SUCCESS);
-    kmsim::SetTimeoutScale(0.001);
+    std::unique_ptr<MidiClient> client;
+};
+
+TEST_F(MidiOutputWithoutBuffer, AWriteToAStoppedEndpointGivesUpAndItsBytesAreNeverSent)
+{
+    MidiClient& out = *client;
 
     ASSERT_EQ(kmsim::SetDevicePowerState(bed.Pdo(), PowerDeviceD3), STATUS_SUCCESS);
     out.Write({0x90, 0x3C, 0x64});
@@ -248,15 +259,9 @@ TEST(MidiOutputWithoutBuffer, AWriteToAStoppedEndpointGivesUpAndItsBytesAreNever
     EXPECT_EQ(bed.Hardware().MidiOut(kRawOut).Transfers(), (std::vector<Bytes>{{0x80, 0x3C, 0x00}}));
 }
 
-TEST(MidiOutputWithoutBuffer, ADeviceThatStopsTakingPacketsCostsAWriteOnlyWhatDidNotFit)
+TEST_F(MidiOutputWithoutBuffer, ADeviceThatStopsTakingPacketsCostsAWriteOnlyWhatDidNotFit)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    MidiClient out(*filter, kRawOutPin);
-    ASSERT_EQ(out.Status(), STATUS_SUCCESS);
-    kmsim::SetTimeoutScale(0.001);
+    MidiClient& out = *client;
     hardware::MidiOutput& wire = bed.Hardware().MidiOut(kRawOut);
     wire.SetAnswering(false);
 
@@ -277,15 +282,9 @@ TEST(MidiOutputWithoutBuffer, ADeviceThatStopsTakingPacketsCostsAWriteOnlyWhatDi
     EXPECT_EQ(transfers.back(), (Bytes{0x80, 0x3C, 0x00}));
 }
 
-TEST(MidiOutputWithoutBuffer, PowerDownEndsPacketsTheDeviceHoldsAndTheyAreNotSentAfterwards)
+TEST_F(MidiOutputWithoutBuffer, PowerDownEndsPacketsTheDeviceHoldsAndTheyAreNotSentAfterwards)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    MidiClient out(*filter, kRawOutPin);
-    ASSERT_EQ(out.Status(), STATUS_SUCCESS);
-    kmsim::SetTimeoutScale(0.001);
+    MidiClient& out = *client;
     hardware::MidiOutput& wire = bed.Hardware().MidiOut(kRawOut);
     wire.SetAnswering(false);
 

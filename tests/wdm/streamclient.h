@@ -4,6 +4,7 @@
 #pragma once
 
 #include "drivertestbed.h"
+#include "streamframe.h"
 
 #include <deque>
 #include <memory>
@@ -11,11 +12,7 @@
 
 class StreamClient {
 public:
-    struct Frame {
-        KSSTREAM_HEADER header{};
-        std::vector<uint8_t> data;
-        std::unique_ptr<kmsim::KsStreamRequest> request;
-    };
+    using Frame = StreamFrame;
 
     StreamClient(usbsim::Bus& bus, kmsim::KsClientHandle& filter, ULONG pinId, const WaveFormat& format)
         : m_bus(bus), m_format(format)
@@ -73,16 +70,7 @@ private:
 
     Frame& Queue(std::vector<uint8_t> bytes, ULONG code, bool capture = false)
     {
-        m_frames.emplace_back();
-        Frame& frame = m_frames.back();
-        frame.data = std::move(bytes);
-        frame.header.Size = sizeof(KSSTREAM_HEADER);
-        frame.header.FrameExtent = ULONG(frame.data.size());
-        frame.header.DataUsed = capture ? 0 : ULONG(frame.data.size());
-        frame.header.Data = frame.data.data();
-        NTSTATUS status = m_pin->SubmitStream(code, &frame.header, sizeof(frame.header), &frame.request);
-        EXPECT_TRUE(NT_SUCCESS(status)) << std::hex << status;
-        return frame;
+        return QueueStreamFrame(*m_pin, m_frames, std::move(bytes), code, capture);
     }
 
     usbsim::Bus& m_bus;
