@@ -8,6 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -45,15 +46,26 @@ using Conversion = void (*)(PUCHAR, const UCHAR*, ULONG);
 void Run(benchmark::State& state, Conversion convert, ULONG count, size_t inBytes, size_t outBytes,
          size_t sampleBytes)
 {
-    const auto src = Pattern(count * inBytes);
-    const auto negated = Negated(src, sampleBytes);
-    auto dst = Pattern(count * outBytes);
+    // One block, the buffers 2 KiB apart modulo 4 KiB: a load whose address
+    // matches a recent store's in its low 12 bits waits for that store, and
+    // malloc's placement would otherwise decide how often that happens.
+    const auto samples = Pattern(count * inBytes);
+    const auto negated = Negated(samples, sampleBytes);
+    std::vector<UCHAR> block(3 * 4096 + count * (inBytes * 2 + outBytes));
+    auto place = [&](size_t at, const std::vector<UCHAR>& from) {
+        std::copy(from.begin(), from.end(), block.begin() + ptrdiff_t(at));
+        return block.data() + at;
+    };
+    const size_t bytesIn = count * inBytes;
+    const UCHAR* src = place(0, samples);
+    const UCHAR* srcNegated = place((bytesIn + 4095) / 4096 * 4096, negated);
+    PUCHAR dst = place((2 * bytesIn + 4095) / 4096 * 4096 + 2048, Pattern(count * outBytes));
     bool flip = false;
     const double start = bench::ThreadSeconds();
     for (auto _ : state) {
-        convert(dst.data(), (flip ? negated : src).data(), count);
+        convert(dst, flip ? srcNegated : src, count);
         flip = !flip;
-        benchmark::DoNotOptimize(dst.data());
+        benchmark::DoNotOptimize(dst);
         benchmark::ClobberMemory();
     }
     bench::ReportAgainstMemcpy(state, count * outBytes, bench::ThreadSeconds() - start);

@@ -5,6 +5,11 @@
 
 namespace {
 
+// A 64-bit register holds two 3-byte samples side by side, and the mixes add
+// them as a pair. A 32-bit build keeps to a sample a word: there 64-bit
+// arithmetic is emulated and would cost more than it saves.
+constexpr bool kPairsInARegister = sizeof(ULONG_PTR) == 8;
+
 constexpr LONG kMax24 = 0x7FFFFF;
 constexpr LONG kMin24 = -0x800000;
 
@@ -16,6 +21,18 @@ inline ULONG Load32(const UCHAR* p)
 }
 
 inline void Store32(PUCHAR p, ULONG v)
+{
+    __builtin_memcpy(p, &v, sizeof(v));
+}
+
+inline ULONGLONG Load64(const UCHAR* p)
+{
+    ULONGLONG v;
+    __builtin_memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline void Store64(PUCHAR p, ULONGLONG v)
 {
     __builtin_memcpy(p, &v, sizeof(v));
 }
@@ -84,6 +101,56 @@ inline void Store24(PUCHAR p, LONG v)
     p[2] = UCHAR(v >> 16);
 }
 
+// ---- Two samples in bits 0-47 of a 64-bit word ----
+
+constexpr ULONGLONG kPairBits = 0xFFFFFFFFFFFFULL;
+
+// Adds lane by lane with saturation; bits 48-63 of both words are ignored
+// and come back 0.
+inline ULONGLONG SaturatingAddPair24(ULONGLONG wire, ULONGLONG client)
+{
+    constexpr ULONGLONG kSigns = 0x800000800000ULL;
+    constexpr ULONGLONG kMagnitudes = 0x7FFFFF7FFFFFULL;
+    // Wrapping add: the magnitudes cannot carry out of their lane.
+    const ULONGLONG sum = ((wire & kMagnitudes) + (client & kMagnitudes)) ^ ((wire ^ client) & kSigns);
+    // A lane overflowed where its sum's sign differs from both operands'.
+    const ULONGLONG overflow = (wire ^ sum) & (client ^ sum) & kSigns;
+    const ULONGLONG limit = kMagnitudes + ((wire & kSigns) >> 23);  // 0x7FFFFF, or 0x800000 below zero
+    const ULONGLONG lanes = (overflow << 1) - (overflow >> 23);     // 0xFFFFFF in each overflowed lane
+    return sum ^ ((sum ^ limit) & lanes);
+}
+
+// Two 16-bit samples as a pair, each times 256.
+inline ULONGLONG WidenPair16(ULONG x)
+{
+    return ULONGLONG(x & 0xFFFF) << 8 | ULONGLONG(x & 0xFFFF0000) << 16;
+}
+
+// A client's 24-bit stereo frame as a pair, read without touching the bytes
+// after it.
+inline ULONGLONG LoadStereoPair24(const UCHAR* p)
+{
+    return Load32(p) | ULONGLONG(Load16(p + 4)) << 32;
+}
+
+// Four samples, two pairs, back into 12 bytes. The stores do not overlap:
+// the next group's loads would wait on a store that covers them in part.
+inline void StorePairs24(PUCHAR p, ULONGLONG lo, ULONGLONG hi)
+{
+    Store64(p, lo | hi << 48);
+    Store32(p + 8, ULONG(hi >> 16));
+}
+
+// Channels 0 and 1 of a 4-channel wire frame mixed with a client pair; the
+// other channels' bytes in the word are written back as they were.
+inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
+{
+    const ULONGLONG wire = Load64(p);
+    Store64(p, SaturatingAddPair24(wire, client) | (wire & ~kPairBits));
+}
+
+// ---- One sample a word ----
+
 // Two channels at the start of a 4-channel wire frame: bytes 0-3 as a word,
 // bytes 4-5 as a half word.
 inline void LoadPair24(const UCHAR* p, LONG& l, LONG& r)
@@ -121,9 +188,15 @@ void Mix16Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
     ULONG i = 0;
     for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
-        Quad24 q = Unpack4(dst);
-        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + Sample16(src + 2 * k) * 256);
-        Pack4(dst, q);
+        if constexpr (kPairsInARegister) {
+            const ULONGLONG lo = SaturatingAddPair24(Load64(dst), WidenPair16(Load32(src)));
+            const ULONGLONG hi = SaturatingAddPair24(Load64(dst + 4) >> 16, WidenPair16(Load32(src + 4)));
+            StorePairs24(dst, lo, hi);
+        } else {
+            Quad24 q = Unpack4(dst);
+            for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + Sample16(src + 2 * k) * 256);
+            Pack4(dst, q);
+        }
     }
     for (; i < samples; ++i, dst += 3, src += 2) Store24(dst, Saturate24(Sample24(dst) + Sample16(src) * 256));
 }
@@ -132,10 +205,18 @@ void Mix24Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
     ULONG i = 0;
     for (; i + 4 <= samples; i += 4, dst += 12, src += 12) {
-        Quad24 q = Unpack4(dst);
-        const Quad24 s = Unpack4(src);
-        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + s.v[k]);
-        Pack4(dst, q);
+        if constexpr (kPairsInARegister) {
+            // Samples 2 and 3 (bytes 6-11) are read as bytes 4-11, so that no
+            // load reaches past the group.
+            const ULONGLONG lo = SaturatingAddPair24(Load64(dst), Load64(src));
+            const ULONGLONG hi = SaturatingAddPair24(Load64(dst + 4) >> 16, Load64(src + 4) >> 16);
+            StorePairs24(dst, lo, hi);
+        } else {
+            Quad24 q = Unpack4(dst);
+            const Quad24 s = Unpack4(src);
+            for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + s.v[k]);
+            Pack4(dst, q);
+        }
     }
     for (; i < samples; ++i, dst += 3, src += 3) Store24(dst, Saturate24(Sample24(dst) + Sample24(src)));
 }
@@ -152,9 +233,13 @@ void WidenStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 void MixStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        LONG l, r;
-        LoadPair24(dst, l, r);
-        StorePair24(dst, Saturate24(l + Sample16(src) * 256), Saturate24(r + Sample16(src + 2) * 256));
+        if constexpr (kPairsInARegister) {
+            MixPairIntoQuad24(dst, WidenPair16(Load32(src)));
+        } else {
+            LONG l, r;
+            LoadPair24(dst, l, r);
+            StorePair24(dst, Saturate24(l + Sample16(src) * 256), Saturate24(r + Sample16(src + 2) * 256));
+        }
     }
 }
 
@@ -169,10 +254,14 @@ void CopyStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 void MixStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
-        LONG l, r, sl, sr;
-        LoadPair24(dst, l, r);
-        LoadPair24(src, sl, sr);
-        StorePair24(dst, Saturate24(l + sl), Saturate24(r + sr));
+        if constexpr (kPairsInARegister) {
+            MixPairIntoQuad24(dst, LoadStereoPair24(src));
+        } else {
+            LONG l, r, sl, sr;
+            LoadPair24(dst, l, r);
+            LoadPair24(src, sl, sr);
+            StorePair24(dst, Saturate24(l + sl), Saturate24(r + sr));
+        }
     }
 }
 
