@@ -112,9 +112,10 @@ inline ULONGLONG SaturatingAddPair24(ULONGLONG wire, ULONGLONG client)
     constexpr ULONGLONG kSigns = 0x800000800000ULL;
     constexpr ULONGLONG kMagnitudes = 0x7FFFFF7FFFFFULL;
     // Wrapping add: the magnitudes cannot carry out of their lane.
-    const ULONGLONG sum = ((wire & kMagnitudes) + (client & kMagnitudes)) ^ ((wire ^ client) & kSigns);
-    // A lane overflowed where its sum's sign differs from both operands'.
-    const ULONGLONG overflow = (wire ^ sum) & (client ^ sum) & kSigns;
+    const ULONGLONG signsDiffer = (wire ^ client) & kSigns;
+    const ULONGLONG sum = ((wire & kMagnitudes) + (client & kMagnitudes)) ^ signsDiffer;
+    // A lane overflowed where both operands' signs agree and the sum's does not.
+    const ULONGLONG overflow = (wire ^ sum) & (signsDiffer ^ kSigns);
     const ULONGLONG limit = kMagnitudes + ((wire & kSigns) >> 23);  // 0x7FFFFF, or 0x800000 below zero
     const ULONGLONG lanes = (overflow << 1) - (overflow >> 23);     // 0xFFFFFF in each overflowed lane
     return sum ^ ((sum ^ limit) & lanes);
