@@ -13,38 +13,17 @@ constexpr bool kPairsInARegister = sizeof(ULONG_PTR) == 8;
 constexpr LONG kMax24 = 0x7FFFFF;
 constexpr LONG kMin24 = -0x800000;
 
-inline ULONG Load32(const UCHAR* p)
+// Unaligned little-endian words; the width is always spelled out.
+template <class Word>
+inline Word Load(const UCHAR* p)
 {
-    ULONG v;
+    Word v;
     __builtin_memcpy(&v, p, sizeof(v));
     return v;
 }
 
-inline void Store32(PUCHAR p, ULONG v)
-{
-    __builtin_memcpy(p, &v, sizeof(v));
-}
-
-inline ULONGLONG Load64(const UCHAR* p)
-{
-    ULONGLONG v;
-    __builtin_memcpy(&v, p, sizeof(v));
-    return v;
-}
-
-inline void Store64(PUCHAR p, ULONGLONG v)
-{
-    __builtin_memcpy(p, &v, sizeof(v));
-}
-
-inline USHORT Load16(const UCHAR* p)
-{
-    USHORT v;
-    __builtin_memcpy(&v, p, sizeof(v));
-    return v;
-}
-
-inline void Store16(PUCHAR p, USHORT v)
+template <class Word>
+inline void Store(PUCHAR p, Word v)
 {
     __builtin_memcpy(p, &v, sizeof(v));
 }
@@ -72,21 +51,21 @@ struct Quad24 {
 
 inline Quad24 Unpack4(const UCHAR* p)
 {
-    const ULONG w0 = Load32(p), w1 = Load32(p + 4), w2 = Load32(p + 8);
+    const ULONG w0 = Load<ULONG>(p), w1 = Load<ULONG>(p + 4), w2 = Load<ULONG>(p + 8);
     return {{Extend24(w0), Extend24(w0 >> 24 | w1 << 8), Extend24(w1 >> 16 | w2 << 16), LONG(w2) >> 8}};
 }
 
 inline void Pack4(PUCHAR p, const Quad24& q)
 {
     const ULONG v0 = ULONG(q.v[0]), v1 = ULONG(q.v[1]), v2 = ULONG(q.v[2]), v3 = ULONG(q.v[3]);
-    Store32(p, (v0 & 0xFFFFFF) | v1 << 24);
-    Store32(p + 4, (v1 >> 8 & 0xFFFF) | v2 << 16);
-    Store32(p + 8, (v2 >> 16 & 0xFF) | v3 << 8);
+    Store<ULONG>(p, (v0 & 0xFFFFFF) | v1 << 24);
+    Store<ULONG>(p + 4, (v1 >> 8 & 0xFFFF) | v2 << 16);
+    Store<ULONG>(p + 8, (v2 >> 16 & 0xFF) | v3 << 8);
 }
 
 inline LONG Sample16(const UCHAR* p)
 {
-    return SHORT(Load16(p));
+    return SHORT(Load<USHORT>(p));
 }
 
 inline LONG Sample24(const UCHAR* p)
@@ -131,23 +110,23 @@ inline ULONGLONG WidenPair16(ULONG x)
 // after it.
 inline ULONGLONG LoadStereoPair24(const UCHAR* p)
 {
-    return Load32(p) | ULONGLONG(Load16(p + 4)) << 32;
+    return Load<ULONG>(p) | ULONGLONG(Load<USHORT>(p + 4)) << 32;
 }
 
 // Four samples, two pairs, back into 12 bytes. The stores do not overlap:
 // the next group's loads would wait on a store that covers them in part.
 inline void StorePairs24(PUCHAR p, ULONGLONG lo, ULONGLONG hi)
 {
-    Store64(p, lo | hi << 48);
-    Store32(p + 8, ULONG(hi >> 16));
+    Store<ULONGLONG>(p, lo | hi << 48);
+    Store<ULONG>(p + 8, ULONG(hi >> 16));
 }
 
 // Channels 0 and 1 of a 4-channel wire frame mixed with a client pair; the
 // other channels' bytes in the word are written back as they were.
 inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
 {
-    const ULONGLONG wire = Load64(p);
-    Store64(p, SaturatingAddPair24(wire, client) | (wire & ~kPairBits));
+    const ULONGLONG wire = Load<ULONGLONG>(p);
+    Store<ULONGLONG>(p, SaturatingAddPair24(wire, client) | (wire & ~kPairBits));
 }
 
 // ---- One sample a word ----
@@ -156,15 +135,15 @@ inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
 // bytes 4-5 as a half word.
 inline void LoadPair24(const UCHAR* p, LONG& l, LONG& r)
 {
-    const ULONG w = Load32(p);
+    const ULONG w = Load<ULONG>(p);
     l = Extend24(w);
-    r = Extend24(w >> 24 | ULONG(Load16(p + 4)) << 8);
+    r = Extend24(w >> 24 | ULONG(Load<USHORT>(p + 4)) << 8);
 }
 
 inline void StorePair24(PUCHAR p, LONG l, LONG r)
 {
-    Store32(p, (ULONG(l) & 0xFFFFFF) | ULONG(r) << 24);
-    Store16(p + 4, USHORT(ULONG(r) >> 8));
+    Store<ULONG>(p, (ULONG(l) & 0xFFFFFF) | ULONG(r) << 24);
+    Store<USHORT>(p + 4, USHORT(ULONG(r) >> 8));
 }
 
 }  // namespace
@@ -173,10 +152,10 @@ void Widen16To24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
     ULONG i = 0;
     for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
-        const ULONG x0 = Load32(src), x1 = Load32(src + 4);
-        Store32(dst, (x0 & 0xFFFF) << 8);
-        Store32(dst + 4, x0 >> 16 | x1 << 24);
-        Store32(dst + 8, (x1 >> 8 & 0xFF) | (x1 & 0xFFFF0000));
+        const ULONG x0 = Load<ULONG>(src), x1 = Load<ULONG>(src + 4);
+        Store<ULONG>(dst, (x0 & 0xFFFF) << 8);
+        Store<ULONG>(dst + 4, x0 >> 16 | x1 << 24);
+        Store<ULONG>(dst + 8, (x1 >> 8 & 0xFF) | (x1 & 0xFFFF0000));
     }
     for (; i < samples; ++i, dst += 3, src += 2) {
         dst[0] = 0;
@@ -190,8 +169,9 @@ void Mix16Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
     ULONG i = 0;
     for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
         if constexpr (kPairsInARegister) {
-            const ULONGLONG lo = SaturatingAddPair24(Load64(dst), WidenPair16(Load32(src)));
-            const ULONGLONG hi = SaturatingAddPair24(Load64(dst + 4) >> 16, WidenPair16(Load32(src + 4)));
+            const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), WidenPair16(Load<ULONG>(src)));
+            const ULONGLONG hi =
+                SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, WidenPair16(Load<ULONG>(src + 4)));
             StorePairs24(dst, lo, hi);
         } else {
             Quad24 q = Unpack4(dst);
@@ -209,8 +189,9 @@ void Mix24Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
         if constexpr (kPairsInARegister) {
             // Samples 2 and 3 (bytes 6-11) are read as bytes 4-11, so that no
             // load reaches past the group.
-            const ULONGLONG lo = SaturatingAddPair24(Load64(dst), Load64(src));
-            const ULONGLONG hi = SaturatingAddPair24(Load64(dst + 4) >> 16, Load64(src + 4) >> 16);
+            const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), Load<ULONGLONG>(src));
+            const ULONGLONG hi =
+                SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, Load<ULONGLONG>(src + 4) >> 16);
             StorePairs24(dst, lo, hi);
         } else {
             Quad24 q = Unpack4(dst);
@@ -225,9 +206,9 @@ void Mix24Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 void WidenStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        const ULONG x = Load32(src);
-        Store32(dst, (x & 0xFFFF) << 8);
-        Store16(dst + 4, USHORT(x >> 16));
+        const ULONG x = Load<ULONG>(src);
+        Store<ULONG>(dst, (x & 0xFFFF) << 8);
+        Store<USHORT>(dst + 4, USHORT(x >> 16));
     }
 }
 
@@ -235,7 +216,7 @@ void MixStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
         if constexpr (kPairsInARegister) {
-            MixPairIntoQuad24(dst, WidenPair16(Load32(src)));
+            MixPairIntoQuad24(dst, WidenPair16(Load<ULONG>(src)));
         } else {
             LONG l, r;
             LoadPair24(dst, l, r);
@@ -247,8 +228,8 @@ void MixStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 void CopyStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
     for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
-        Store32(dst, Load32(src));
-        Store16(dst + 4, Load16(src + 4));
+        Store<ULONG>(dst, Load<ULONG>(src));
+        Store<USHORT>(dst + 4, Load<USHORT>(src + 4));
     }
 }
 
@@ -270,9 +251,9 @@ void Narrow24To16(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
     ULONG i = 0;
     for (; i + 4 <= samples; i += 4, dst += 8, src += 12) {
-        const ULONG w0 = Load32(src), w1 = Load32(src + 4), w2 = Load32(src + 8);
-        Store32(dst, (w0 >> 8 & 0xFFFF) | (w1 & 0xFFFF) << 16);
-        Store32(dst + 4, w1 >> 24 | (w2 & 0xFF) << 8 | (w2 & 0xFFFF0000));
+        const ULONG w0 = Load<ULONG>(src), w1 = Load<ULONG>(src + 4), w2 = Load<ULONG>(src + 8);
+        Store<ULONG>(dst, (w0 >> 8 & 0xFFFF) | (w1 & 0xFFFF) << 16);
+        Store<ULONG>(dst + 4, w1 >> 24 | (w2 & 0xFF) << 8 | (w2 & 0xFFFF0000));
     }
     for (; i < samples; ++i, dst += 2, src += 3) {
         dst[0] = src[1];
