@@ -146,117 +146,175 @@ inline void StorePair24(PUCHAR p, LONG l, LONG r)
     Store<USHORT>(p + 4, USHORT(ULONG(r) >> 8));
 }
 
+// ---- The loops ----
+
+using Unit = void (*)(PUCHAR dst, const UCHAR* src);
+
+// Runs `Step` over `count` units laid end to end, two an iteration: a unit is
+// a handful of operations, and the loop's own counting would be a fair share
+// of them.
+template <ULONG kDstBytes, ULONG kSrcBytes, Unit Step>
+inline void ForEach(PUCHAR dst, const UCHAR* src, ULONG count)
+{
+    for (ULONG n = count / 2; n; --n, dst += 2 * kDstBytes, src += 2 * kSrcBytes) {
+        Step(dst, src);
+        Step(dst + kDstBytes, src + kSrcBytes);
+    }
+    if (count & 1) Step(dst, src);
+}
+
+// Whole groups of four samples, then the rest a sample at a time.
+template <ULONG kDstBytes, ULONG kSrcBytes, Unit Group, Unit OneSample>
+inline void InGroupsOfFour(PUCHAR dst, const UCHAR* src, ULONG samples)
+{
+    const ULONG grouped = samples & ~3u;
+    ForEach<4 * kDstBytes, 4 * kSrcBytes, Group>(dst, src, samples / 4);
+    ForEach<kDstBytes, kSrcBytes, OneSample>(dst + grouped * kDstBytes, src + grouped * kSrcBytes, samples - grouped);
+}
+
+// ---- One sample, a group of four, or a stereo frame into a 4-channel frame ----
+
+inline void WidenSample16To24(PUCHAR dst, const UCHAR* src)
+{
+    dst[0] = 0;
+    dst[1] = src[0];
+    dst[2] = src[1];
+}
+
+inline void WidenGroup16To24(PUCHAR dst, const UCHAR* src)
+{
+    const ULONG x0 = Load<ULONG>(src), x1 = Load<ULONG>(src + 4);
+    Store<ULONG>(dst, (x0 & 0xFFFF) << 8);
+    Store<ULONG>(dst + 4, x0 >> 16 | x1 << 24);
+    Store<ULONG>(dst + 8, (x1 >> 8 & 0xFF) | (x1 & 0xFFFF0000));
+}
+
+inline void MixSample16Into24(PUCHAR dst, const UCHAR* src)
+{
+    Store24(dst, Saturate24(Sample24(dst) + Sample16(src) * 256));
+}
+
+inline void MixGroup16Into24(PUCHAR dst, const UCHAR* src)
+{
+    if constexpr (kPairsInARegister) {
+        const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), WidenPair16(Load<ULONG>(src)));
+        const ULONGLONG hi = SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, WidenPair16(Load<ULONG>(src + 4)));
+        StorePairs24(dst, lo, hi);
+    } else {
+        Quad24 q = Unpack4(dst);
+        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + Sample16(src + 2 * k) * 256);
+        Pack4(dst, q);
+    }
+}
+
+inline void MixSample24Into24(PUCHAR dst, const UCHAR* src)
+{
+    Store24(dst, Saturate24(Sample24(dst) + Sample24(src)));
+}
+
+inline void MixGroup24Into24(PUCHAR dst, const UCHAR* src)
+{
+    if constexpr (kPairsInARegister) {
+        // Samples 2 and 3 (bytes 6-11) are read as bytes 4-11, so that no load
+        // reaches past the group.
+        const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), Load<ULONGLONG>(src));
+        const ULONGLONG hi = SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, Load<ULONGLONG>(src + 4) >> 16);
+        StorePairs24(dst, lo, hi);
+    } else {
+        Quad24 q = Unpack4(dst);
+        const Quad24 s = Unpack4(src);
+        for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + s.v[k]);
+        Pack4(dst, q);
+    }
+}
+
+inline void WidenFrameStereo16IntoQuad24(PUCHAR dst, const UCHAR* src)
+{
+    const ULONG x = Load<ULONG>(src);
+    Store<ULONG>(dst, (x & 0xFFFF) << 8);
+    Store<USHORT>(dst + 4, USHORT(x >> 16));
+}
+
+inline void MixFrameStereo16IntoQuad24(PUCHAR dst, const UCHAR* src)
+{
+    if constexpr (kPairsInARegister) {
+        MixPairIntoQuad24(dst, WidenPair16(Load<ULONG>(src)));
+    } else {
+        LONG l, r;
+        LoadPair24(dst, l, r);
+        StorePair24(dst, Saturate24(l + Sample16(src) * 256), Saturate24(r + Sample16(src + 2) * 256));
+    }
+}
+
+inline void CopyFrameStereo24IntoQuad24(PUCHAR dst, const UCHAR* src)
+{
+    Store<ULONG>(dst, Load<ULONG>(src));
+    Store<USHORT>(dst + 4, Load<USHORT>(src + 4));
+}
+
+inline void MixFrameStereo24IntoQuad24(PUCHAR dst, const UCHAR* src)
+{
+    if constexpr (kPairsInARegister) {
+        MixPairIntoQuad24(dst, LoadStereoPair24(src));
+    } else {
+        LONG l, r, sl, sr;
+        LoadPair24(dst, l, r);
+        LoadPair24(src, sl, sr);
+        StorePair24(dst, Saturate24(l + sl), Saturate24(r + sr));
+    }
+}
+
+inline void NarrowSample24To16(PUCHAR dst, const UCHAR* src)
+{
+    dst[0] = src[1];
+    dst[1] = src[2];
+}
+
+inline void NarrowGroup24To16(PUCHAR dst, const UCHAR* src)
+{
+    const ULONG w0 = Load<ULONG>(src), w1 = Load<ULONG>(src + 4), w2 = Load<ULONG>(src + 8);
+    Store<ULONG>(dst, (w0 >> 8 & 0xFFFF) | (w1 & 0xFFFF) << 16);
+    Store<ULONG>(dst + 4, w1 >> 24 | (w2 & 0xFF) << 8 | (w2 & 0xFFFF0000));
+}
+
 }  // namespace
 
 void Widen16To24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    ULONG i = 0;
-    for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
-        const ULONG x0 = Load<ULONG>(src), x1 = Load<ULONG>(src + 4);
-        Store<ULONG>(dst, (x0 & 0xFFFF) << 8);
-        Store<ULONG>(dst + 4, x0 >> 16 | x1 << 24);
-        Store<ULONG>(dst + 8, (x1 >> 8 & 0xFF) | (x1 & 0xFFFF0000));
-    }
-    for (; i < samples; ++i, dst += 3, src += 2) {
-        dst[0] = 0;
-        dst[1] = src[0];
-        dst[2] = src[1];
-    }
+    InGroupsOfFour<3, 2, WidenGroup16To24, WidenSample16To24>(dst, src, samples);
 }
 
 void Mix16Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    ULONG i = 0;
-    for (; i + 4 <= samples; i += 4, dst += 12, src += 8) {
-        if constexpr (kPairsInARegister) {
-            const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), WidenPair16(Load<ULONG>(src)));
-            const ULONGLONG hi =
-                SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, WidenPair16(Load<ULONG>(src + 4)));
-            StorePairs24(dst, lo, hi);
-        } else {
-            Quad24 q = Unpack4(dst);
-            for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + Sample16(src + 2 * k) * 256);
-            Pack4(dst, q);
-        }
-    }
-    for (; i < samples; ++i, dst += 3, src += 2) Store24(dst, Saturate24(Sample24(dst) + Sample16(src) * 256));
+    InGroupsOfFour<3, 2, MixGroup16Into24, MixSample16Into24>(dst, src, samples);
 }
 
 void Mix24Into24(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    ULONG i = 0;
-    for (; i + 4 <= samples; i += 4, dst += 12, src += 12) {
-        if constexpr (kPairsInARegister) {
-            // Samples 2 and 3 (bytes 6-11) are read as bytes 4-11, so that no
-            // load reaches past the group.
-            const ULONGLONG lo = SaturatingAddPair24(Load<ULONGLONG>(dst), Load<ULONGLONG>(src));
-            const ULONGLONG hi =
-                SaturatingAddPair24(Load<ULONGLONG>(dst + 4) >> 16, Load<ULONGLONG>(src + 4) >> 16);
-            StorePairs24(dst, lo, hi);
-        } else {
-            Quad24 q = Unpack4(dst);
-            const Quad24 s = Unpack4(src);
-            for (int k = 0; k < 4; ++k) q.v[k] = Saturate24(q.v[k] + s.v[k]);
-            Pack4(dst, q);
-        }
-    }
-    for (; i < samples; ++i, dst += 3, src += 3) Store24(dst, Saturate24(Sample24(dst) + Sample24(src)));
+    InGroupsOfFour<3, 3, MixGroup24Into24, MixSample24Into24>(dst, src, samples);
 }
 
 void WidenStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
-    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        const ULONG x = Load<ULONG>(src);
-        Store<ULONG>(dst, (x & 0xFFFF) << 8);
-        Store<USHORT>(dst + 4, USHORT(x >> 16));
-    }
+    ForEach<12, 4, WidenFrameStereo16IntoQuad24>(dst, src, frames);
 }
 
 void MixStereo16IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
-    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 4) {
-        if constexpr (kPairsInARegister) {
-            MixPairIntoQuad24(dst, WidenPair16(Load<ULONG>(src)));
-        } else {
-            LONG l, r;
-            LoadPair24(dst, l, r);
-            StorePair24(dst, Saturate24(l + Sample16(src) * 256), Saturate24(r + Sample16(src + 2) * 256));
-        }
-    }
+    ForEach<12, 4, MixFrameStereo16IntoQuad24>(dst, src, frames);
 }
 
 void CopyStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
-    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
-        Store<ULONG>(dst, Load<ULONG>(src));
-        Store<USHORT>(dst + 4, Load<USHORT>(src + 4));
-    }
+    ForEach<12, 6, CopyFrameStereo24IntoQuad24>(dst, src, frames);
 }
 
 void MixStereo24IntoQuad24(PUCHAR dst, const UCHAR* src, ULONG frames)
 {
-    for (ULONG i = 0; i < frames; ++i, dst += 12, src += 6) {
-        if constexpr (kPairsInARegister) {
-            MixPairIntoQuad24(dst, LoadStereoPair24(src));
-        } else {
-            LONG l, r, sl, sr;
-            LoadPair24(dst, l, r);
-            LoadPair24(src, sl, sr);
-            StorePair24(dst, Saturate24(l + sl), Saturate24(r + sr));
-        }
-    }
+    ForEach<12, 6, MixFrameStereo24IntoQuad24>(dst, src, frames);
 }
 
 void Narrow24To16(PUCHAR dst, const UCHAR* src, ULONG samples)
 {
-    ULONG i = 0;
-    for (; i + 4 <= samples; i += 4, dst += 8, src += 12) {
-        const ULONG w0 = Load<ULONG>(src), w1 = Load<ULONG>(src + 4), w2 = Load<ULONG>(src + 8);
-        Store<ULONG>(dst, (w0 >> 8 & 0xFFFF) | (w1 & 0xFFFF) << 16);
-        Store<ULONG>(dst + 4, w1 >> 24 | (w2 & 0xFF) << 8 | (w2 & 0xFFFF0000));
-    }
-    for (; i < samples; ++i, dst += 2, src += 3) {
-        dst[0] = src[1];
-        dst[1] = src[2];
-    }
+    InGroupsOfFour<2, 3, NarrowGroup24To16, NarrowSample24To16>(dst, src, samples);
 }
