@@ -7,7 +7,8 @@ namespace {
 
 // A 64-bit register holds two 3-byte samples side by side, and the mixes add
 // them as a pair. A 32-bit build keeps to a sample a word: there 64-bit
-// arithmetic is emulated and would cost more than it saves.
+// arithmetic is emulated and would cost more than it saves. The helpers of
+// the way a build does not take are marked [[maybe_unused]].
 constexpr bool kPairsInARegister = sizeof(ULONG_PTR) == 8;
 
 constexpr LONG kMax24 = 0x7FFFFF;
@@ -49,13 +50,13 @@ struct Quad24 {
     LONG v[4];
 };
 
-inline Quad24 Unpack4(const UCHAR* p)
+[[maybe_unused]] inline Quad24 Unpack4(const UCHAR* p)
 {
     const ULONG w0 = Load<ULONG>(p), w1 = Load<ULONG>(p + 4), w2 = Load<ULONG>(p + 8);
     return {{Extend24(w0), Extend24(w0 >> 24 | w1 << 8), Extend24(w1 >> 16 | w2 << 16), LONG(w2) >> 8}};
 }
 
-inline void Pack4(PUCHAR p, const Quad24& q)
+[[maybe_unused]] inline void Pack4(PUCHAR p, const Quad24& q)
 {
     const ULONG v0 = ULONG(q.v[0]), v1 = ULONG(q.v[1]), v2 = ULONG(q.v[2]), v3 = ULONG(q.v[3]);
     Store<ULONG>(p, (v0 & 0xFFFFFF) | v1 << 24);
@@ -86,7 +87,7 @@ constexpr ULONGLONG kPairBits = 0xFFFFFFFFFFFFULL;
 
 // Adds lane by lane with saturation; bits 48-63 of both words are ignored
 // and come back 0.
-inline ULONGLONG SaturatingAddPair24(ULONGLONG wire, ULONGLONG client)
+[[maybe_unused]] inline ULONGLONG SaturatingAddPair24(ULONGLONG wire, ULONGLONG client)
 {
     constexpr ULONGLONG kSigns = 0x800000800000ULL;
     constexpr ULONGLONG kMagnitudes = 0x7FFFFF7FFFFFULL;
@@ -101,21 +102,21 @@ inline ULONGLONG SaturatingAddPair24(ULONGLONG wire, ULONGLONG client)
 }
 
 // Two 16-bit samples as a pair, each times 256.
-inline ULONGLONG WidenPair16(ULONG x)
+[[maybe_unused]] inline ULONGLONG WidenPair16(ULONG x)
 {
     return ULONGLONG(x & 0xFFFF) << 8 | ULONGLONG(x & 0xFFFF0000) << 16;
 }
 
 // A client's 24-bit stereo frame as a pair, read without touching the bytes
 // after it.
-inline ULONGLONG LoadStereoPair24(const UCHAR* p)
+[[maybe_unused]] inline ULONGLONG LoadStereoPair24(const UCHAR* p)
 {
     return Load<ULONG>(p) | ULONGLONG(Load<USHORT>(p + 4)) << 32;
 }
 
 // Four samples, two pairs, back into 12 bytes. The stores do not overlap:
 // the next group's loads would wait on a store that covers them in part.
-inline void StorePairs24(PUCHAR p, ULONGLONG lo, ULONGLONG hi)
+[[maybe_unused]] inline void StorePairs24(PUCHAR p, ULONGLONG lo, ULONGLONG hi)
 {
     Store<ULONGLONG>(p, lo | hi << 48);
     Store<ULONG>(p + 8, ULONG(hi >> 16));
@@ -123,7 +124,7 @@ inline void StorePairs24(PUCHAR p, ULONGLONG lo, ULONGLONG hi)
 
 // Channels 0 and 1 of a 4-channel wire frame mixed with a client pair; the
 // other channels' bytes in the word are written back as they were.
-inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
+[[maybe_unused]] inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
 {
     const ULONGLONG wire = Load<ULONGLONG>(p);
     Store<ULONGLONG>(p, SaturatingAddPair24(wire, client) | (wire & ~kPairBits));
@@ -133,14 +134,14 @@ inline void MixPairIntoQuad24(PUCHAR p, ULONGLONG client)
 
 // Two channels at the start of a 4-channel wire frame: bytes 0-3 as a word,
 // bytes 4-5 as a half word.
-inline void LoadPair24(const UCHAR* p, LONG& l, LONG& r)
+[[maybe_unused]] inline void LoadPair24(const UCHAR* p, LONG& l, LONG& r)
 {
     const ULONG w = Load<ULONG>(p);
     l = Extend24(w);
     r = Extend24(w >> 24 | ULONG(Load<USHORT>(p + 4)) << 8);
 }
 
-inline void StorePair24(PUCHAR p, LONG l, LONG r)
+[[maybe_unused]] inline void StorePair24(PUCHAR p, LONG l, LONG r)
 {
     Store<ULONG>(p, (ULONG(l) & 0xFFFFFF) | ULONG(r) << 24);
     Store<USHORT>(p + 4, USHORT(ULONG(r) >> 8));
