@@ -3,6 +3,7 @@
 // Structures the driver hands across a published boundary keep the published
 // layout of the build's word size.
 #pragma once
+#define _WDMDDK_
 
 #include <stddef.h>
 #include <stdint.h>

@@ -2,6 +2,7 @@
 // package calls, with the published names, types, constants and signatures.
 // Records keep the published layout of the build's word size.
 #pragma once
+#define _WINDOWS_
 
 #include <stdarg.h>
 #include <stddef.h>

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <ks.h>
+#include <ksmedia.h>
 #include <setupapi.h>
 
 #include "testmachine.h"
