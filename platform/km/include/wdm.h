@@ -103,29 +103,7 @@ typedef union _ULARGE_INTEGER {
     ULONGLONG QuadPart;
 } ULARGE_INTEGER, *PULARGE_INTEGER;
 
-#ifndef GUID_DEFINED
-#define GUID_DEFINED
-typedef struct _GUID {
-    ULONG Data1;
-    USHORT Data2;
-    USHORT Data3;
-    UCHAR Data4[8];
-} GUID;
-#endif
-typedef GUID* LPGUID;
-typedef const GUID* LPCGUID;
-typedef const GUID& REFGUID;
-
-inline bool IsEqualGUID(const GUID& a, const GUID& b)
-{
-    return __builtin_memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
-
-// Every GUID is defined where it is declared (as with INITGUID); inline
-// variables keep one copy per program.
-#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-    inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#include <guiddef.h>
 
 typedef struct _LIST_ENTRY {
     struct _LIST_ENTRY* Flink;
@@ -427,19 +405,8 @@ void RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString
 #define IRP_MN_SET_POWER                0x02
 #define IRP_MN_QUERY_POWER              0x03
 
-#define METHOD_BUFFERED    0
-#define METHOD_IN_DIRECT   1
-#define METHOD_OUT_DIRECT  2
-#define METHOD_NEITHER     3
-#define FILE_ANY_ACCESS    0
-#define FILE_READ_ACCESS   1
-#define FILE_WRITE_ACCESS  2
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
-#define FILE_DEVICE_UNKNOWN     0x00000022
+#include <devioctl.h>
 #define FILE_DEVICE_USB         FILE_DEVICE_UNKNOWN
-#define FILE_DEVICE_KS          0x0000002f
-#define FILE_DEVICE_BUS_EXTENDER 0x0000002a
 
 #define DO_BUFFERED_IO          0x00000004
 #define DO_DIRECT_IO            0x00000010

@@ -66,27 +66,7 @@ typedef INT_PTR (*FARPROC)(void);
 #define ANYSIZE_ARRAY 1
 #define MAX_PATH 260
 
-#ifndef GUID_DEFINED
-#define GUID_DEFINED
-typedef struct _GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-} GUID;
-#endif
-typedef GUID* LPGUID;
-typedef const GUID* LPCGUID;
-typedef const GUID& REFGUID;
-typedef GUID IID, CLSID;
-
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return __builtin_memcmp(&a, &b, sizeof(GUID)) == 0; }
-inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
-
-// Every GUID is defined where it is declared (as with INITGUID); inline
-// variables keep one copy per program.
-#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
-    inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+#include <guiddef.h>
 
 typedef union _LARGE_INTEGER {
     struct {
@@ -199,17 +179,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
                                 BOOL bWait);
 BOOL WINAPI CancelIo(HANDLE hFile);
 
-#define METHOD_BUFFERED    0
-#define METHOD_IN_DIRECT   1
-#define METHOD_OUT_DIRECT  2
-#define METHOD_NEITHER     3
-#define FILE_ANY_ACCESS    0
-#define FILE_READ_ACCESS   1
-#define FILE_WRITE_ACCESS  2
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
-#define FILE_DEVICE_UNKNOWN 0x00000022
-#define FILE_DEVICE_KS      0x0000002f
+#include <devioctl.h>
 
 // ---------------------------------------------------------------------------
 // Modules

@@ -1,0 +1,26 @@
+// GUIDs, the same for kernel drivers and user-mode programs.
+#pragma once
+
+#include <stdint.h>
+
+#ifndef GUID_DEFINED
+#define GUID_DEFINED
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID;
+#endif
+typedef GUID* LPGUID;
+typedef const GUID* LPCGUID;
+typedef const GUID& REFGUID;
+typedef GUID IID, CLSID;
+
+inline bool IsEqualGUID(const GUID& a, const GUID& b) { return __builtin_memcmp(&a, &b, sizeof(GUID)) == 0; }
+inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b); }
+
+// Every GUID is defined where it is declared (as with INITGUID); inline
+// variables keep one copy per program.
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
+    inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
