@@ -23,15 +23,7 @@ bool IsIsochronousTransfer(PIRP irp)
 
 ParkingPdo::ParkingPdo(PDEVICE_OBJECT busPdo) : m_busPdo(busPdo)
 {
-    m_driver.Type = 4;  // IO_TYPE_DRIVER
-    m_driver.Size = sizeof(DRIVER_OBJECT);
-    m_driver.DriverExtension = &m_driverExtension;
-    m_driverExtension.DriverObject = &m_driver;
-    static WCHAR name[] = u"\\Driver\\parking";
-    RtlInitUnicodeString(&m_driver.DriverName, name);
-    for (auto& dispatch : m_driver.MajorFunction) dispatch = Dispatch;
-
-    if (!NT_SUCCESS(IoCreateDevice(&m_driver, sizeof(Extension), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_device)))
+    if (!NT_SUCCESS(IoCreateDevice(m_driver.Object(), sizeof(Extension), nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &m_device)))
         return;
     static_cast<Extension*>(m_device->DeviceExtension)->owner = this;
     // Requests passed on reuse this device's stack location.

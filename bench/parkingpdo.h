@@ -10,6 +10,8 @@
 #include <ntddk.h>
 #include <usb.h>
 
+#include "km/builtindriver.h"
+
 #include <deque>
 #include <mutex>
 
@@ -33,8 +35,7 @@ public:
 private:
     static NTSTATUS Dispatch(PDEVICE_OBJECT device, PIRP irp);
 
-    DRIVER_OBJECT m_driver{};
-    DRIVER_EXTENSION m_driverExtension{};
+    kmsim::BuiltInDriver m_driver{u"\\Driver\\parking", Dispatch};
     PDEVICE_OBJECT m_device = nullptr;
     PDEVICE_OBJECT m_busPdo;
     std::mutex m_lock;

@@ -164,18 +164,12 @@ BusDevice* BusDeviceFromPdo(PDEVICE_OBJECT pdo)
     return extension->magic == kPdoMagic ? extension->device : nullptr;
 }
 
-Bus::Bus()
+Bus::Bus() : m_driver(u"\\Driver\\usbhub", DispatchUnsupported)
 {
-    m_driver.Type = 4;  // IO_TYPE_DRIVER
-    m_driver.Size = sizeof(DRIVER_OBJECT);
-    m_driver.DriverExtension = &m_driverExtension;
-    m_driverExtension.DriverObject = &m_driver;
-    static WCHAR name[] = u"\\Driver\\usbhub";
-    RtlInitUnicodeString(&m_driver.DriverName, name);
-    for (auto& dispatch : m_driver.MajorFunction) dispatch = DispatchUnsupported;
-    m_driver.MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = DispatchInternalControl;
-    m_driver.MajorFunction[IRP_MJ_PNP] = DispatchPnp;
-    m_driver.MajorFunction[IRP_MJ_POWER] = DispatchPower;
+    PDRIVER_OBJECT driver = m_driver.Object();
+    driver->MajorFunction[IRP_MJ_INTERNAL_DEVICE_CONTROL] = DispatchInternalControl;
+    driver->MajorFunction[IRP_MJ_PNP] = DispatchPnp;
+    driver->MajorFunction[IRP_MJ_POWER] = DispatchPower;
     m_worker = std::thread([this] { WorkerLoop(); });
 }
 
@@ -202,7 +196,7 @@ BusDevice& Bus::Plug(std::unique_ptr<VirtualDevice> virtualDevice)
         device = m_devices.back().get();
     }
     PDEVICE_OBJECT pdo = nullptr;
-    const NTSTATUS status = IoCreateDevice(&m_driver, sizeof(PdoExtension), nullptr,
+    const NTSTATUS status = IoCreateDevice(m_driver.Object(), sizeof(PdoExtension), nullptr,
                                            FILE_DEVICE_USB, 0, FALSE, &pdo);
     if (!NT_SUCCESS(status) || !pdo) {
         // Out of pool (an injected fault, usually): the device never

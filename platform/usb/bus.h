@@ -21,6 +21,7 @@
 // 19 reads per frame; writes go as fast as the device takes them.
 #pragma once
 
+#include "km/builtindriver.h"
 #include "usb/busdevice.h"
 #include "usb/isochronoustransfer.h"
 
@@ -104,7 +105,7 @@ public:
     // Data transfers on one of the device's endpoints, by bEndpointAddress.
     TransferCounts Transfers(const BusDevice& device, UCHAR endpointAddress) const;
 
-    PDRIVER_OBJECT DriverObject() { return &m_driver; }
+    PDRIVER_OBJECT DriverObject() { return m_driver.Object(); }
     std::vector<BusDevice*> Devices() const;
 
     // ---- IRP plumbing, called from the PDO's dispatch routines ----
@@ -161,8 +162,7 @@ private:
     // Completes what a worker step ended, at DISPATCH_LEVEL, without locks.
     void CompleteEnded(std::vector<std::pair<Pending, UrbResult>>& ended);
 
-    DRIVER_OBJECT m_driver{};
-    DRIVER_EXTENSION m_driverExtension{};
+    kmsim::BuiltInDriver m_driver;
     std::atomic<ULONG> m_frame{0};
 
     // Held by the worker while the device reads or writes a transfer's
