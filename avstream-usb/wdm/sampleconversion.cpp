@@ -45,25 +45,6 @@ inline LONG Saturate24(LONG v)
     return v - (under & (under >> 31));
 }
 
-// Four 3-byte samples from three words, and back.
-struct Quad24 {
-    LONG v[4];
-};
-
-[[maybe_unused]] inline Quad24 Unpack4(const UCHAR* p)
-{
-    const ULONG w0 = Load<ULONG>(p), w1 = Load<ULONG>(p + 4), w2 = Load<ULONG>(p + 8);
-    return {{Extend24(w0), Extend24(w0 >> 24 | w1 << 8), Extend24(w1 >> 16 | w2 << 16), LONG(w2) >> 8}};
-}
-
-[[maybe_unused]] inline void Pack4(PUCHAR p, const Quad24& q)
-{
-    const ULONG v0 = ULONG(q.v[0]), v1 = ULONG(q.v[1]), v2 = ULONG(q.v[2]), v3 = ULONG(q.v[3]);
-    Store<ULONG>(p, (v0 & 0xFFFFFF) | v1 << 24);
-    Store<ULONG>(p + 4, (v1 >> 8 & 0xFFFF) | v2 << 16);
-    Store<ULONG>(p + 8, (v2 >> 16 & 0xFF) | v3 << 8);
-}
-
 inline LONG Sample16(const UCHAR* p)
 {
     return SHORT(Load<USHORT>(p));
@@ -131,6 +112,25 @@ constexpr ULONGLONG kPairBits = 0xFFFFFFFFFFFFULL;
 }
 
 // ---- One sample a word ----
+
+// Four 3-byte samples from three words, and back.
+struct Quad24 {
+    LONG v[4];
+};
+
+[[maybe_unused]] inline Quad24 Unpack4(const UCHAR* p)
+{
+    const ULONG w0 = Load<ULONG>(p), w1 = Load<ULONG>(p + 4), w2 = Load<ULONG>(p + 8);
+    return {{Extend24(w0), Extend24(w0 >> 24 | w1 << 8), Extend24(w1 >> 16 | w2 << 16), LONG(w2) >> 8}};
+}
+
+[[maybe_unused]] inline void Pack4(PUCHAR p, const Quad24& q)
+{
+    const ULONG v0 = ULONG(q.v[0]), v1 = ULONG(q.v[1]), v2 = ULONG(q.v[2]), v3 = ULONG(q.v[3]);
+    Store<ULONG>(p, (v0 & 0xFFFFFF) | v1 << 24);
+    Store<ULONG>(p + 4, (v1 >> 8 & 0xFFFF) | v2 << 16);
+    Store<ULONG>(p + 8, (v2 >> 16 & 0xFF) | v3 << 8);
+}
 
 // Two channels at the start of a 4-channel wire frame: bytes 0-3 as a word,
 // bytes 4-5 as a half word.
