@@ -18,7 +18,6 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
     KeInitializeEvent(&m_idleEvent, NotificationEvent, TRUE);
     KeInitializeSpinLock(&m_serviceLock);
     KeInitializeSpinLock(&m_countLock);
-    KeInitializeEvent(&m_runLock, SynchronizationEvent, TRUE);
 
     const USB_DEVICE_DESCRIPTOR& device = endpoint->Device()->DeviceDescriptor();
     ULONG maxPacket = endpoint->Pipe().MaximumPacketSize;
@@ -137,11 +136,8 @@ NTSTATUS AudioStream::BuildTransfers()
 
 NTSTATUS AudioStream::ResizeTransfers(ULONG n)
 {
-    AcquireRunLock();
-    NTSTATUS status = STATUS_DEVICE_BUSY;
-    if (!IsRunning()) status = RebuildTransfers(n);
-    ReleaseRunLock();
-    return status;
+    PassiveLockGuard run(m_runLock);
+    return IsRunning() ? STATUS_DEVICE_BUSY : RebuildTransfers(n);
 }
 
 NTSTATUS AudioStream::RebuildTransfers(ULONG n)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kernelobject.h"
+#include "passivelock.h"
 
 #include <usb.h>
 
@@ -84,11 +85,6 @@ private:
     // A stream that stopped itself may still have a transfer draining; its
     // IRP, URB and buffer must not be rebuilt or freed under it.
     void WaitForIdle();
-    // Pins of several filters change state at once, and power and UrbSize
-    // changes come from other threads: clients attach and detach, and the
-    // stream starts, stops and is rebuilt, one at a time.
-    void AcquireRunLock();
-    void ReleaseRunLock();
     void RemoveOutstanding();
     ULONG CurrentFrame() const;
     NTSTATUS SendSampleRate(ULONG rate);
@@ -126,7 +122,9 @@ private:
     KSPIN_LOCK m_serviceLock;
     // Keeps the outstanding count and the idle event consistent.
     KSPIN_LOCK m_countLock;
-    // A synchronization event used as a lock at passive level, as Stop
-    // waits for the transfers while holding it.
-    KEVENT m_runLock;
+    // Pins of several filters change state at once, and power and UrbSize
+    // changes come from other threads: clients attach and detach, and the
+    // stream starts, stops and is rebuilt, one at a time. Stop waits for the
+    // transfers while holding it.
+    PassiveLock m_runLock;
 };

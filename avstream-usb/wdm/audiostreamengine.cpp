@@ -193,26 +193,15 @@ NTSTATUS AudioStream::Resubmit(IsoTransfer& transfer)
     return status;
 }
 
-void AudioStream::AcquireRunLock()
-{
-    KeWaitForSingleObject(&m_runLock, Executive, KernelMode, FALSE, nullptr);
-}
-
-void AudioStream::ReleaseRunLock()
-{
-    KeSetEvent(&m_runLock, IO_NO_INCREMENT, FALSE);
-}
-
 NTSTATUS AudioStream::AttachClient(AudioPin* pin)
 {
-    AcquireRunLock();
+    PassiveLockGuard run(m_runLock);
     KIRQL irql;
     KeAcquireSpinLock(&m_serviceLock, &irql);
     ULONG slot = 0;
     while (slot < m_clientCount && m_clients[slot]) ++slot;
     if (slot == kMaxStreamClients) {
         KeReleaseSpinLock(&m_serviceLock, irql);
-        ReleaseRunLock();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     m_clients[slot] = pin;
@@ -220,13 +209,12 @@ NTSTATUS AudioStream::AttachClient(AudioPin* pin)
     KeReleaseSpinLock(&m_serviceLock, irql);
 
     if (++m_runCount == 1) Start();
-    ReleaseRunLock();
     return STATUS_SUCCESS;
 }
 
 void AudioStream::DetachClient(AudioPin* pin)
 {
-    AcquireRunLock();
+    PassiveLockGuard run(m_runLock);
     bool found = false;
     KIRQL irql;
     // Once the slot is cleared under the lock, no service pass still uses
@@ -245,7 +233,6 @@ void AudioStream::DetachClient(AudioPin* pin)
         m_resumePending = FALSE;
         Stop();
     }
-    ReleaseRunLock();
 }
 
 void AudioStream::Stop()
@@ -267,20 +254,18 @@ void AudioStream::WaitForIdle()
 
 void AudioStream::Suspend()
 {
-    AcquireRunLock();
+    PassiveLockGuard run(m_runLock);
     if (IsRunning()) {
         m_resumePending = TRUE;
         Stop();
     }
-    ReleaseRunLock();
 }
 
 void AudioStream::Resume()
 {
-    AcquireRunLock();
+    PassiveLockGuard run(m_runLock);
     if (m_resumePending) {
         m_resumePending = FALSE;
         Start();
     }
-    ReleaseRunLock();
 }

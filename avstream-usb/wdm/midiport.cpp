@@ -39,25 +39,27 @@ void MidiPort::ReleaseOutput(const UsbMidiPin* pin, bool hold)
 
 void MidiPort::WriteOutput(const UCHAR* bytes, ULONG length)
 {
-    // Another cable's pump may take these bytes at any time; they are
-    // offered and withdrawn under the lock it packs them under.
-    KIRQL irql = m_endpoint->AcquirePending();
-    m_pendingData = bytes;
-    m_pendingLength = length;
-    m_endpoint->ReleasePending(irql);
+    Offer(bytes, length);
     ULONG budget = kPumpBudget;
     ULONG before = length;
     while (budget > 0) {
         m_endpoint->PumpOutput();
-        irql = m_endpoint->AcquirePending();
+        const KIRQL irql = m_endpoint->AcquirePending();
         const ULONG after = m_pendingLength;
         m_endpoint->ReleasePending(irql);
         if (after == before) --budget;
         before = after;
     }
-    irql = m_endpoint->AcquirePending();
-    m_pendingLength = 0;
-    m_pendingData = nullptr;
+    Offer(nullptr, 0);
+}
+
+// Another cable's pump may take pending bytes at any time; they are offered
+// and withdrawn under the lock it packs them under.
+void MidiPort::Offer(const UCHAR* bytes, ULONG length)
+{
+    const KIRQL irql = m_endpoint->AcquirePending();
+    m_pendingData = bytes;
+    m_pendingLength = length;
     m_endpoint->ReleasePending(irql);
 }
 

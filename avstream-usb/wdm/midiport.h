@@ -52,6 +52,9 @@ public:
     void RemoveListener(UsbMidiPin* pin);
 
 private:
+    // Sets the bytes pumps may take (none: null and 0).
+    void Offer(const UCHAR* bytes, ULONG length);
+
     ULONG m_cable;
     MidiEndpoint* m_endpoint;
     FAST_MUTEX m_outputMutex;

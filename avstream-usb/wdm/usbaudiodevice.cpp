@@ -9,7 +9,6 @@
 
 UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
 {
-    KeInitializeEvent(&m_rateLock, SynchronizationEvent, TRUE);
     m_filterDescriptor = DynamicFilterDescriptor::Create();
     if (ksDevice && ksDevice->PhysicalDeviceObject) {
         HANDLE key = nullptr;
@@ -152,25 +151,19 @@ void UsbAudioDevice::GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, UL
 // creation holds its filter's control mutex, which ranks below it.
 bool UsbAudioDevice::AcquireSampleRate(ULONG rate)
 {
-    KeWaitForSingleObject(&m_rateLock, Executive, KernelMode, FALSE, nullptr);
-    bool acquired = true;
+    PassiveLockGuard guard(m_rateLock);
     if (rate != m_sampleRate) {
-        if (m_openAudioPins != 0) {
-            acquired = false;
-        } else {
-            for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
-            for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
-            m_sampleRate = rate;
-        }
+        if (m_openAudioPins != 0) return false;
+        for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
+        for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
+        m_sampleRate = rate;
     }
-    if (acquired) m_openAudioPins += 1;
-    KeSetEvent(&m_rateLock, IO_NO_INCREMENT, FALSE);
-    return acquired;
+    m_openAudioPins += 1;
+    return true;
 }
 
 void UsbAudioDevice::ReleaseSampleRate()
 {
-    KeWaitForSingleObject(&m_rateLock, Executive, KernelMode, FALSE, nullptr);
+    PassiveLockGuard guard(m_rateLock);
     if (m_openAudioPins > 0) m_openAudioPins -= 1;
-    KeSetEvent(&m_rateLock, IO_NO_INCREMENT, FALSE);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "kernelobject.h"
+#include "passivelock.h"
 #include "usbdevice.h"
 
 #include <ks.h>
@@ -102,9 +103,8 @@ private:
     ULONG m_captureCount = 0;
     AudioStream* m_renderStreams[kMaxStreams] = {};
     ULONG m_renderCount = 0;
-    // A synchronization event used as a lock at passive level: a rate
-    // change sends a request and waits for it while holding it.
-    KEVENT m_rateLock;
+    // A rate change sends a request and waits for it while holding it.
+    PassiveLock m_rateLock;
     ULONG m_sampleRate = kDefaultSampleRate;  // under the rate lock
     ULONG m_openAudioPins = 0;                // under the rate lock
     HANDLE m_deviceKey = nullptr;

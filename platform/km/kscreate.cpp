@@ -201,6 +201,14 @@ NTSTATUS CreatePin(PIRP irp, PFILE_OBJECT fileObject, Filter* filter)
     return STATUS_SUCCESS;
 }
 
+// Processing runs on other threads than state changes and reads DeviceState
+// under the pin's process guard.
+void PublishDeviceState(Pin* pin, KSSTATE state)
+{
+    std::lock_guard guard(pin->queue.processGuard);
+    pin->ks.DeviceState = state;
+}
+
 }  // namespace
 
 const KSAUTOMATION_TABLE* AutomationTableOf(Filter* filter, Pin* pin)
@@ -243,10 +251,8 @@ void DestroyPin(Pin* pin, PIRP closeIrp)
     std::lock_guard control(filter->control);
     // A pin closed while running is stepped down first, as a client would.
     if (!NT_SUCCESS(ChangePinState(pin, KSSTATE_STOP))) {
-        {
-            std::lock_guard guard(pin->queue.processGuard);
-            pin->ks.DeviceState = pin->ks.ClientState = KSSTATE_STOP;
-        }
+        pin->ks.ClientState = KSSTATE_STOP;
+        PublishDeviceState(pin, KSSTATE_STOP);
         FlushStreamQueue(pin);
     }
     ForgetAsynchronousProcessing(pin);
@@ -319,10 +325,7 @@ NTSTATUS ChangePinState(Pin* pin, KSSTATE target)
                 return status;
             }
         }
-        {
-            std::lock_guard guard(pin->queue.processGuard);
-            pin->ks.DeviceState = to;
-        }
+        PublishDeviceState(pin, to);
         // Stopping ends every request still queued.
         if (to == KSSTATE_STOP) FlushStreamQueue(pin);
     }
