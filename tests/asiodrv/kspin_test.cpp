@@ -21,6 +21,14 @@ constexpr bool k64 = sizeof(void*) == 8;
 constexpr size_t kFormatOffset = k64 ? 72 : 64;
 constexpr size_t kWaveOffset = kFormatOffset + 64;
 
+FakePin RenderPin(FakeRanges ranges = FakeRanges::Pcm, FakeInterfaces interfaces = FakeInterfaces::Standard)
+{
+    FakePin pin;
+    pin.ranges = ranges;
+    pin.interfaces = interfaces;
+    return pin;
+}
+
 class PinTest : public umtest::MachineTest {
 protected:
     void TearDown() override
@@ -43,6 +51,17 @@ protected:
     {
         return std::make_unique<CKsAudRenPin>(m_filter.get(), 0, hr);
     }
+    // Boots a plain PCM render pin and makes its audio pin object; null when
+    // the object could not be made.
+    std::unique_ptr<CKsAudPin> BootRenderPin()
+    {
+        BootPin(RenderPin());
+        HRESULT hr = E_FAIL;
+        auto pin = MakePin(&hr);
+        EXPECT_EQ(hr, S_OK);
+        if (hr != S_OK) pin.reset();
+        return pin;
+    }
     std::vector<uint8_t> Request(const CKsAudPin& pin)
     {
         auto* bytes = reinterpret_cast<const uint8_t*>(pin.GetConnectionRequest());
@@ -57,14 +76,6 @@ protected:
     }
     std::unique_ptr<CKsAudFilter> m_filter;
 };
-
-FakePin RenderPin(FakeRanges ranges = FakeRanges::Pcm, FakeInterfaces interfaces = FakeInterfaces::Standard)
-{
-    FakePin pin;
-    pin.ranges = ranges;
-    pin.interfaces = interfaces;
-    return pin;
-}
 
 }  // namespace
 
@@ -156,10 +167,8 @@ class FormatSupport : public PinTest, public ::testing::WithParamInterface<Forma
 
 TEST_P(FormatSupport, FollowsTheRanges)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
-    ASSERT_EQ(hr, S_OK);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     const FormatCase& c = GetParam();
     WAVEFORMATEXTENSIBLE extensible = ExtensiblePcm(c.channels, c.bits, c.rate);
     WAVEFORMATEX plain = PlainPcm(c.channels, c.bits, c.rate);
@@ -178,9 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PinTest, AFloatExtensibleFormatIsNotAPcmRangesFormat)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     format.SubFormat = KSDATAFORMAT_SUBTYPE_IEEE_FLOAT;
     EXPECT_FALSE(pin->IsFormatSupported(&format.Format));
@@ -188,10 +196,8 @@ TEST_F(PinTest, AFloatExtensibleFormatIsNotAPcmRangesFormat)
 
 TEST_F(PinTest, TheConnectionRequestIsLaidOutByteForByte)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
-    ASSERT_EQ(hr, S_OK);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     std::vector<uint8_t> bytes = Request(*pin);
     ASSERT_EQ(bytes.size(), kWaveOffset + 18);
     EXPECT_EQ(bytes.size(), k64 ? 154u : 146u);
@@ -214,9 +220,8 @@ TEST_F(PinTest, TheConnectionRequestIsLaidOutByteForByte)
 
 TEST_F(PinTest, APlainFormatKeepsTheRequestAndAnExtensibleOneGrowsIt)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEX plain = PlainPcm(2, 16, 44100);
     ASSERT_EQ(pin->SetFormat(&plain), S_OK);
     std::vector<uint8_t> bytes = Request(*pin);
@@ -239,9 +244,8 @@ TEST_F(PinTest, APlainFormatKeepsTheRequestAndAnExtensibleOneGrowsIt)
 
 TEST_F(PinTest, APcmFormatWithAnExtensionCarriesOnlyTheBareRecord)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     format.Format.wFormatTag = WAVE_FORMAT_PCM;  // cbSize stays 22
     ASSERT_EQ(pin->SetFormat(&format.Format), S_OK);
@@ -252,9 +256,8 @@ TEST_F(PinTest, APcmFormatWithAnExtensionCarriesOnlyTheBareRecord)
 
 TEST_F(PinTest, SetFormatWithoutAFormatFails)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     TraceCapture capture(1);
     EXPECT_EQ(pin->SetFormat(NULL), E_FAIL);
     EXPECT_TRUE(capture.Has("pwfx or m_pksDataFormatWfx are NULL"));
@@ -262,9 +265,8 @@ TEST_F(PinTest, SetFormatWithoutAFormatFails)
 
 TEST_F(PinTest, InstantiateCreatesAPinInstanceThatStartsStopped)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     ASSERT_EQ(pin->SetFormat(&format.Format), S_OK);
     ASSERT_EQ(pin->Instantiate(FALSE), S_OK);
@@ -276,9 +278,8 @@ TEST_F(PinTest, InstantiateCreatesAPinInstanceThatStartsStopped)
 
 TEST_F(PinTest, AFailedSetStateKeepsTheState)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     pin->SetFormat(&format.Format);
     ASSERT_EQ(pin->Instantiate(FALSE), S_OK);
@@ -291,9 +292,8 @@ TEST_F(PinTest, AFailedSetStateKeepsTheState)
 
 TEST_F(PinTest, ClosePinOnAPinNeverInstantiatedDoesNothing)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     TraceCapture capture(6);
     pin->ClosePin();
     EXPECT_EQ(capture.Count("CKsPin::SetState() Enter"), 0u);
@@ -302,9 +302,8 @@ TEST_F(PinTest, ClosePinOnAPinNeverInstantiatedDoesNothing)
 
 TEST_F(PinTest, ClosePinStopsThePinBeforeClosingIt)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     pin->SetFormat(&format.Format);
     ASSERT_EQ(pin->Instantiate(FALSE), S_OK);
@@ -323,9 +322,8 @@ TEST_F(PinTest, ClosePinStopsThePinBeforeClosingIt)
 
 TEST_F(PinTest, ALoopedInstanceAsksForTheLoopedInterface)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     WAVEFORMATEXTENSIBLE format = ExtensiblePcm(2, 24, 48000);
     pin->SetFormat(&format.Format);
     // The pin offers only the standard interface, so the looped one is refused.
@@ -337,9 +335,8 @@ TEST_F(PinTest, ALoopedInstanceAsksForTheLoopedInterface)
 
 TEST_F(PinTest, StreamRequestsOnAClosedPinFail)
 {
-    BootPin(RenderPin());
-    HRESULT hr = E_FAIL;
-    auto pin = MakePin(&hr);
+    auto pin = BootRenderPin();
+    ASSERT_NE(pin, nullptr);
     KSSTREAM_HEADER header{};
     header.Size = sizeof header;
     OVERLAPPED overlapped{};

@@ -9,6 +9,7 @@
 #include "midiclient.h"
 #include "midiendpoint.h"
 #include "midiport.h"
+#include "pluggedfilter.h"
 #include "usbaudiodevice.h"
 #include "usbmidipin.h"
 
@@ -33,11 +34,12 @@ constexpr UCHAR kClassOut = 0x01;
 constexpr ULONG kRunningStatusOutPin = 0;
 constexpr UCHAR kRunningStatusOut = 0x02;
 
-// The driver's context of the device behind a filter handle.
-UsbAudioDevice* DeviceContext(kmsim::KsClientHandle& filter)
+// The driver's port behind a pin of the filter.
+MidiPort* PortForPin(kmsim::KsClientHandle& filter, ULONG pinId)
 {
     kmsim::ks::Device* device = kmsim::ks::DeviceOfFunctionalDeviceObject(filter.DeviceObject());
-    return device ? static_cast<UsbAudioDevice*>(device->ks.Context) : nullptr;
+    auto* context = device ? static_cast<UsbAudioDevice*>(device->ks.Context) : nullptr;
+    return context ? context->PortForPin(pinId) : nullptr;
 }
 
 // The driver's context of an open pin.
@@ -132,16 +134,12 @@ void ListenBriefly(DriverTestBed& bed, Readers& readers)
 
 // ---- Output shared between the cables of one class endpoint ----
 
-TEST(MidiClassEndpointOutput, PendingCablesTakeTurnsEventByEventInOnePacket)
+class MidiClassEndpointOutput : public PluggedFilter<hardware::kClassMidiSmall> {};
+
+TEST_F(MidiClassEndpointOutput, PendingCablesTakeTurnsEventByEventInOnePacket)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kClassMidiSmall), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    UsbAudioDevice* device = DeviceContext(*filter);
-    ASSERT_NE(device, nullptr);
-    MidiPort* cable0 = device->PortForPin(kCable0OutPin);
-    MidiPort* cable1 = device->PortForPin(kCable1OutPin);
+    MidiPort* cable0 = PortForPin(*filter, kCable0OutPin);
+    MidiPort* cable1 = PortForPin(*filter, kCable1OutPin);
     ASSERT_TRUE(cable0 && cable1);
     ASSERT_EQ(cable0->Endpoint(), cable1->Endpoint());
     ASSERT_EQ(cable1->Cable(), 1u);
@@ -188,16 +186,12 @@ struct RawWrite {
     std::vector<Bytes> transfers;
 };
 
-class MidiRawOutput : public testing::TestWithParam<RawWrite> {};
+class MidiRawOutput : public PluggedFilter<hardware::kAudioMidi, testing::TestWithParam<RawWrite>> {};
 
 // A pump packs at most eight bytes; the pumps that find nothing left to take
 // send nothing at all.
 TEST_P(MidiRawOutput, AWriteGoesOutInPacketsOfAtMostEightBytes)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
     MidiClient out(*filter, kRawOutPin);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
 
@@ -228,19 +222,17 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- Output with no buffer to be had ----
 
 // A raw out pin of product 0x10 whose buffer waits give up at once.
-class MidiOutputWithoutBuffer : public testing::Test {
+class MidiOutputWithoutBuffer : public PluggedFilter<hardware::kAudioMidi> {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-        kmsim::KsClientHandle* filter = bed.OpenFilter();
-        ASSERT_NE(filter, nullptr);
+        PluggedFilter::SetUp();
+        if (HasFatalFailure()) return;
         client = std::make_unique<MidiClient>(*filter, kRawOutPin);
         ASSERT_EQ(client->Status(), STATUS_SUCCESS);
         kmsim::SetTimeoutScale(0.001);
     }
 
-    DriverTestBed bed;
     std::unique_ptr<MidiClient> client;
 };
 
@@ -306,14 +298,24 @@ TEST_F(MidiOutputWithoutBuffer, PowerDownEndsPacketsTheDeviceHoldsAndTheyAreNotS
 
 // ---- Failed reads ----
 
-TEST(MidiInputFailure, OneFailedReadLeavesTheOtherReading)
-{
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
+// Product 0x10 with a reader of its raw in pin.
+template <typename Base = testing::Test>
+class RawMidiReader : public PluggedFilter<hardware::kAudioMidi, Base> {
+protected:
+    void SetUp() override
+    {
+        PluggedFilter<hardware::kAudioMidi, Base>::SetUp();
+        if (this->HasFatalFailure()) return;
+        readers.push_back(OpenReader(*this->filter, kRawInPin));
+    }
+
     Readers readers;
-    readers.push_back(OpenReader(*filter, kRawInPin));
+};
+
+class MidiInputFailure : public RawMidiReader<> {};
+
+TEST_F(MidiInputFailure, OneFailedReadLeavesTheOtherReading)
+{
     hardware::MidiInput& device = bed.Hardware().MidiIn(kRawIn);
 
     device.FailReads(USBD_STATUS_STALL_PID, 1);
@@ -330,14 +332,8 @@ TEST(MidiInputFailure, OneFailedReadLeavesTheOtherReading)
     EXPECT_EQ(bed.Bus().Transfers(bed.Usb(), kRawIn).pending, 1u);
 }
 
-TEST(MidiInputFailure, WithBothReadsFailedNothingIsReadUntilPowerUp)
+TEST_F(MidiInputFailure, WithBothReadsFailedNothingIsReadUntilPowerUp)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    Readers readers;
-    readers.push_back(OpenReader(*filter, kRawInPin));
     hardware::MidiInput& device = bed.Hardware().MidiIn(kRawIn);
 
     device.FailReads(USBD_STATUS_STALL_PID);
@@ -362,16 +358,10 @@ TEST(MidiInputFailure, WithBothReadsFailedNothingIsReadUntilPowerUp)
 
 // A read that fails on its way back down, at once or after pending, is
 // counted out exactly once: the endpoint still stops and goes away.
-class MidiInputResubmission : public testing::TestWithParam<usbsim::RequestFault::Action> {};
+class MidiInputResubmission : public RawMidiReader<testing::TestWithParam<usbsim::RequestFault::Action>> {};
 
 TEST_P(MidiInputResubmission, AFailedRepeatIsDroppedAndTheEndpointStillStops)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    Readers readers;
-    readers.push_back(OpenReader(*filter, kRawInPin));
     hardware::MidiInput& device = bed.Hardware().MidiIn(kRawIn);
 
     usbsim::RequestFault fault;
@@ -403,12 +393,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, MidiInputResubmission,
 
 // ---- Listeners of a port ----
 
-TEST(MidiPortListeners, ASeventeenthPinHearsNothingEvenAfterASlotFrees)
+class MidiPortListeners : public PluggedFilter<hardware::kAudioMidi> {};
+
+TEST_F(MidiPortListeners, ASeventeenthPinHearsNothingEvenAfterASlotFrees)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
     Readers readers;
     for (ULONG i = 0; i < kMaxMidiListeners + 1; ++i) readers.push_back(OpenReader(*filter, kRawInPin));
     hardware::MidiInput& device = bed.Hardware().MidiIn(kRawIn);
@@ -438,15 +426,9 @@ TEST(MidiPortListeners, ASeventeenthPinHearsNothingEvenAfterASlotFrees)
     EXPECT_TRUE(readers[kMaxMidiListeners]->heard.empty());
 }
 
-TEST(MidiPortListeners, APinRegisteredTwiceIsStoredOnce)
+TEST_F(MidiPortListeners, APinRegisteredTwiceIsStoredOnce)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
-    UsbAudioDevice* context = DeviceContext(*filter);
-    ASSERT_NE(context, nullptr);
-    MidiPort* port = context->PortForPin(kRawInPin);
+    MidiPort* port = PortForPin(*filter, kRawInPin);
     ASSERT_NE(port, nullptr);
 
     Readers readers;
@@ -478,12 +460,10 @@ TEST(MidiPortListeners, APinRegisteredTwiceIsStoredOnce)
 
 // ---- Running-status packets merged in flight ----
 
-TEST(MidiRunningStatusMerge, MessagesJoinThePacketTheDeviceHasNotTakenUntilItIsFull)
+class MidiRunningStatusMerge : public PluggedFilter<hardware::kRunningStatusMidi> {};
+
+TEST_F(MidiRunningStatusMerge, MessagesJoinThePacketTheDeviceHasNotTakenUntilItIsFull)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kRunningStatusMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
     MidiClient out(*filter, kRunningStatusOutPin);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
     hardware::MidiOutput& wire = bed.Hardware().MidiOut(kRunningStatusOut);
@@ -508,12 +488,8 @@ TEST(MidiRunningStatusMerge, MessagesJoinThePacketTheDeviceHasNotTakenUntilItIsF
 
 // The frame pads a two-byte event to four: the pump must not take the
 // padding for the missing data byte.
-TEST(MidiRunningStatusMerge, AnIncompleteMessageIsDroppedAndLeavesTheRunningStatusAlone)
+TEST_F(MidiRunningStatusMerge, AnIncompleteMessageIsDroppedAndLeavesTheRunningStatusAlone)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kRunningStatusMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
-    ASSERT_NE(filter, nullptr);
     MidiClient out(*filter, kRunningStatusOutPin);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
 

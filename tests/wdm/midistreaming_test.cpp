@@ -4,6 +4,7 @@
 #include "hardware/midiinput.h"
 #include "hardware/midioutput.h"
 #include "midiclient.h"
+#include "pluggedfilter.h"
 
 #include <chrono>
 #include <thread>
@@ -116,11 +117,10 @@ INSTANTIATE_TEST_SUITE_P(Variants, MidiRoundTrip,
                                          RoundTrip{"Framed", hardware::kClassCompliant, 8, 10, false}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(MidiRunningStatus, CarriesOnlyItsThreeByteMessagesAndDropsTheRestCleanly)
+class MidiRunningStatus : public PluggedFilter<hardware::kRunningStatusMidi> {};
+
+TEST_F(MidiRunningStatus, CarriesOnlyItsThreeByteMessagesAndDropsTheRestCleanly)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kRunningStatusMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
     MidiClient out(*filter, 0);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
     for (const Bytes& message : std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x90, 0x3E, 0x64}, {0x91, 0x3C, 0x64},
@@ -137,11 +137,10 @@ TEST(MidiRunningStatus, CarriesOnlyItsThreeByteMessagesAndDropsTheRestCleanly)
     EXPECT_EQ(wire, (Bytes{0x90, 0x3C, 0x64, 0x3E, 0x64, 0xB0, 0x07, 0x10}));
 }
 
-TEST(MidiInPin, AMessageLargerThanAFrameArrivesInPiecesWithOneTime)
+class MidiInPin : public PluggedFilter<hardware::kAudioMidi> {};
+
+TEST_F(MidiInPin, AMessageLargerThanAFrameArrivesInPiecesWithOneTime)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
     MidiClient in(*filter, 6);
     ASSERT_EQ(in.Status(), STATUS_SUCCESS);
     // A 12-byte SysEx chunk into frames with room for four bytes each.
@@ -156,11 +155,8 @@ TEST(MidiInPin, AMessageLargerThanAFrameArrivesInPiecesWithOneTime)
     EXPECT_EQ(Concatenate(events), sysex);
 }
 
-TEST(MidiInPin, TimesCountFromTheLastEntryIntoRun)
+TEST_F(MidiInPin, TimesCountFromTheLastEntryIntoRun)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
     MidiClient in(*filter, 6);
     ASSERT_EQ(in.Status(), STATUS_SUCCESS);
     bed.Bus().StepFrames(250);
@@ -182,11 +178,10 @@ TEST(MidiInPin, TimesCountFromTheLastEntryIntoRun)
     EXPECT_EQ(events[0].timeDeltaMs, 7u);
 }
 
-TEST(MidiOutPin, SendsOnlyTheFirstEventOfAFrame)
+class MidiOutPin : public PluggedFilter<hardware::kAudioMidi> {};
+
+TEST_F(MidiOutPin, SendsOnlyTheFirstEventOfAFrame)
 {
-    DriverTestBed bed;
-    ASSERT_EQ(bed.Plug(hardware::kAudioMidi), STATUS_SUCCESS);
-    kmsim::KsClientHandle* filter = bed.OpenFilter();
     MidiClient out(*filter, 4);
     ASSERT_EQ(out.Status(), STATUS_SUCCESS);
     out.Write(std::vector<Bytes>{{0x90, 0x3C, 0x64}, {0x80, 0x3C, 0x00}});

@@ -35,6 +35,14 @@ NTSTATUS LoggingCompletion(PDEVICE_OBJECT device, PIRP irp, PVOID context)
     return c->result;
 }
 
+// A bottom driver that completes every request at once.
+NTSTATUS CompleteAtOnce(PIRP irp)
+{
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return STATUS_SUCCESS;
+}
+
 class Irp : public testing::Test {
 protected:
     DriverTestbed bed{3};
@@ -42,14 +50,19 @@ protected:
     void SetUp() override { bed.SetDispatch(IRP_MJ_INTERNAL_DEVICE_CONTROL, Dispatch); }
     void TearDown() override { g_dispatch = nullptr; }
 
+    // The completion routines' calls, and the sender's own routine: it keeps
+    // the IRP for the test unless the test says otherwise.
+    CompletionLog log;
+    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
+
     // An IRP as a driver above the stack allocates it, with the caller's
     // own completion routine at the top location.
-    PIRP Allocate(RoutineContext* top)
+    PIRP Allocate()
     {
         PIRP irp = IoAllocateIrp(bed.Top()->StackSize, FALSE);
         EXPECT_NE(irp, nullptr);
         IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
-        if (top) IoSetCompletionRoutine(irp, LoggingCompletion, top, TRUE, TRUE, TRUE);
+        IoSetCompletionRoutine(irp, LoggingCompletion, &caller, TRUE, TRUE, TRUE);
         return irp;
     }
 
@@ -82,9 +95,7 @@ TEST_F(Irp, AllocatedIrpStartsAboveItsLastStackLocation)
 
 TEST_F(Irp, CallDriverMovesToTheNextLocationAndCallsTheMajorFunction)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     PIO_STACK_LOCATION expected = IoGetNextIrpStackLocation(irp);
     PIO_STACK_LOCATION seen = nullptr;
     PDEVICE_OBJECT seenDevice = nullptr;
@@ -105,17 +116,9 @@ TEST_F(Irp, CallDriverMovesToTheNextLocationAndCallsTheMajorFunction)
 
 TEST_F(Irp, CompletionRoutinesRunBottomUpOnBehalfOfTheirDrivers)
 {
-    CompletionLog log;
     std::vector<RoutineContext> routines{{&log, "middle", STATUS_SUCCESS}, {&log, "top", STATUS_SUCCESS}};
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
-    PassDownTo(
-        [](PIRP irp) {
-            irp->IoStatus.Status = STATUS_SUCCESS;
-            IoCompleteRequest(irp, IO_NO_INCREMENT);
-            return STATUS_SUCCESS;
-        },
-        &routines);
-    PIRP irp = Allocate(&caller);
+    PassDownTo(CompleteAtOnce, &routines);
+    PIRP irp = Allocate();
     EXPECT_EQ(IoCallDriver(bed.Top(), irp), STATUS_SUCCESS);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"middle", "top", "caller"}));
     EXPECT_EQ(log.devices, (std::vector<PDEVICE_OBJECT>{bed.Device(1), bed.Device(2), nullptr}));
@@ -124,18 +127,10 @@ TEST_F(Irp, CompletionRoutinesRunBottomUpOnBehalfOfTheirDrivers)
 
 TEST_F(Irp, MoreProcessingRequiredStopsCompletionUntilTheDriverCompletesAgain)
 {
-    CompletionLog log;
     std::vector<RoutineContext> routines{{&log, "middle", STATUS_MORE_PROCESSING_REQUIRED},
                                          {&log, "top", STATUS_SUCCESS}};
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
-    PassDownTo(
-        [](PIRP irp) {
-            irp->IoStatus.Status = STATUS_SUCCESS;
-            IoCompleteRequest(irp, IO_NO_INCREMENT);
-            return STATUS_SUCCESS;
-        },
-        &routines);
-    PIRP irp = Allocate(&caller);
+    PassDownTo(CompleteAtOnce, &routines);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     EXPECT_EQ(log.calls, (std::vector<std::string>{"middle"}));
     // The middle driver owns it again and finishes it.
@@ -158,9 +153,7 @@ class IrpControl : public Irp, public testing::WithParamInterface<ControlCase> {
 TEST_P(IrpControl, RoutineRunsOnlyForTheOutcomesItAskedFor)
 {
     const ControlCase& c = GetParam();
-    CompletionLog log;
     RoutineContext lowerRoutine{&log, "routine", STATUS_SUCCESS};
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [&](PDEVICE_OBJECT device, PIRP irp) -> NTSTATUS {
         if (device == bed.Top()) {
             IoCopyCurrentIrpStackLocationToNext(irp);
@@ -172,7 +165,7 @@ TEST_P(IrpControl, RoutineRunsOnlyForTheOutcomesItAskedFor)
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return c.status;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     bool invoked = !log.calls.empty() && log.calls[0] == "routine";
     EXPECT_EQ(invoked, c.invoked);
@@ -196,8 +189,6 @@ INSTANTIATE_TEST_SUITE_P(Irp, IrpControl, testing::ValuesIn(kControlCases),
 
 TEST_F(Irp, PendingReturnedTravelsUpToEveryRoutine)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     PIRP pended = nullptr;
     // Top and middle pass the IRP down without routines; the bottom pends it.
     g_dispatch = [&](PDEVICE_OBJECT device, PIRP irp) -> NTSTATUS {
@@ -209,7 +200,7 @@ TEST_F(Irp, PendingReturnedTravelsUpToEveryRoutine)
         IoSkipCurrentIrpStackLocation(irp);
         return IoCallDriver(device == bed.Top() ? bed.Device(1) : bed.Device(0), irp);
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     EXPECT_EQ(IoCallDriver(bed.Top(), irp), STATUS_PENDING);
     std::thread([&] {
         KIRQL old = KeRaiseIrqlToDpcLevel();
@@ -224,9 +215,7 @@ TEST_F(Irp, PendingReturnedTravelsUpToEveryRoutine)
 
 TEST_F(Irp, EmptyDispatchSlotFailsTheRequest)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
     EXPECT_EQ(IoCallDriver(bed.Top(), irp), STATUS_INVALID_DEVICE_REQUEST);
     EXPECT_EQ(irp->IoStatus.Status, STATUS_INVALID_DEVICE_REQUEST);
@@ -236,15 +225,13 @@ TEST_F(Irp, EmptyDispatchSlotFailsTheRequest)
 
 TEST_F(Irp, ReuseResetsTheIrpAndSetsItsStatus)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
         irp->IoStatus.Status = STATUS_SUCCESS;
         irp->IoStatus.Information = 42;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return STATUS_SUCCESS;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     IoReuseIrp(irp, STATUS_NOT_SUPPORTED);
     EXPECT_EQ(irp->IoStatus.Status, STATUS_NOT_SUPPORTED);
@@ -268,11 +255,7 @@ NTSTATUS FreeAndStop(PDEVICE_OBJECT, PIRP irp, PVOID)
 TEST_F(Irp, TheSendersRoutineMayFreeTheIrp)
 {
     kmsim::ExpectViolations violations;
-    g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-        return STATUS_SUCCESS;
-    };
+    g_dispatch = [](PDEVICE_OBJECT, PIRP irp) { return CompleteAtOnce(irp); };
     PIRP irp = IoAllocateIrp(bed.Top()->StackSize, FALSE);
     IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     IoSetCompletionRoutine(irp, FreeAndStop, nullptr, TRUE, TRUE, TRUE);
@@ -284,10 +267,9 @@ TEST_F(Irp, TheSendersRoutineMayFreeTheIrp)
 
 TEST_F(Irp, CompletingTwiceIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_SUCCESS};
+    caller.result = STATUS_SUCCESS;
     kmsim::ExpectViolations violations;
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     g_dispatch = [](PDEVICE_OBJECT, PIRP i) {
         i->IoStatus.Status = STATUS_SUCCESS;
         IoCompleteRequest(i, IO_NO_INCREMENT);
@@ -304,8 +286,6 @@ TEST_F(Irp, CompletingTwiceIsReported)
 
 TEST_F(Irp, CompletingAnIrpOwnedByALowerDriverIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     PIRP pended = nullptr;
     kmsim::ExpectViolations violations;
     g_dispatch = [&](PDEVICE_OBJECT device, PIRP irp) -> NTSTATUS {
@@ -321,7 +301,7 @@ TEST_F(Irp, CompletingAnIrpOwnedByALowerDriverIsReported)
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return status;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     EXPECT_TRUE(violations.Saw("irp", "while the driver at location"));
     (void)pended;
@@ -330,15 +310,13 @@ TEST_F(Irp, CompletingAnIrpOwnedByALowerDriverIsReported)
 
 TEST_F(Irp, FreeingOrReusingAnIrpInFlightIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     PIRP pended = nullptr;
     g_dispatch = [&](PDEVICE_OBJECT, PIRP irp) {
         IoMarkIrpPending(irp);
         pended = irp;
         return STATUS_PENDING;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     {
         kmsim::ExpectViolations violations;
@@ -355,8 +333,6 @@ TEST_F(Irp, FreeingOrReusingAnIrpInFlightIsReported)
 
 TEST_F(Irp, CallingBeyondTheLastStackLocationIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     PIRP irp = IoAllocateIrp(1, FALSE);
     IoGetNextIrpStackLocation(irp)->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     IoSetCompletionRoutine(irp, LoggingCompletion, &caller, TRUE, TRUE, TRUE);
@@ -377,14 +353,8 @@ TEST_F(Irp, CallingBeyondTheLastStackLocationIsReported)
 
 TEST_F(Irp, CallingDriverAboveDispatchLevelIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
-    g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
-        irp->IoStatus.Status = STATUS_SUCCESS;
-        IoCompleteRequest(irp, IO_NO_INCREMENT);
-        return STATUS_SUCCESS;
-    };
-    PIRP irp = Allocate(&caller);
+    g_dispatch = [](PDEVICE_OBJECT, PIRP irp) { return CompleteAtOnce(irp); };
+    PIRP irp = Allocate();
     kmsim::ExpectViolations violations;
     KIRQL old;
     KeRaiseIrql(HIGH_LEVEL, &old);
@@ -396,15 +366,13 @@ TEST_F(Irp, CallingDriverAboveDispatchLevelIsReported)
 
 TEST_F(Irp, CompletingWithACancelRoutineSetOrStatusPendingIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
         IoSetCancelRoutine(irp, [](PDEVICE_OBJECT, PIRP) {});
         irp->IoStatus.Status = STATUS_PENDING;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return STATUS_SUCCESS;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     kmsim::ExpectViolations violations;
     IoCallDriver(bed.Top(), irp);
     EXPECT_TRUE(violations.Saw("irp", "cancel routine still set"));
@@ -436,14 +404,12 @@ void ObservingCancel(PDEVICE_OBJECT device, PIRP irp)
 TEST_F(Irp, CancelCallsTheCancelRoutineWithTheCancelSpinLockHeld)
 {
     g_cancel = {};
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
         IoMarkIrpPending(irp);
         IoSetCancelRoutine(irp, ObservingCancel);
         return STATUS_PENDING;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     EXPECT_EQ(IoCallDriver(bed.Top(), irp), STATUS_PENDING);
     EXPECT_TRUE(IoCancelIrp(irp));
     EXPECT_TRUE(g_cancel.called);
@@ -459,14 +425,12 @@ TEST_F(Irp, CancelCallsTheCancelRoutineWithTheCancelSpinLockHeld)
 TEST_F(Irp, CancelWithoutARoutineOnlyMarksTheIrp)
 {
     PIRP pended = nullptr;
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [&](PDEVICE_OBJECT, PIRP irp) {
         IoMarkIrpPending(irp);
         pended = irp;
         return STATUS_PENDING;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     EXPECT_FALSE(IoCancelIrp(irp));
     EXPECT_TRUE(irp->Cancel);
@@ -483,14 +447,12 @@ void ForgetfulCancel(PDEVICE_OBJECT, PIRP irp)
 
 TEST_F(Irp, CancelRoutineThatKeepsTheCancelSpinLockIsReported)
 {
-    CompletionLog log;
-    RoutineContext caller{&log, "caller", STATUS_MORE_PROCESSING_REQUIRED};
     g_dispatch = [](PDEVICE_OBJECT, PIRP irp) {
         IoMarkIrpPending(irp);
         IoSetCancelRoutine(irp, ForgetfulCancel);
         return STATUS_PENDING;
     };
-    PIRP irp = Allocate(&caller);
+    PIRP irp = Allocate();
     IoCallDriver(bed.Top(), irp);
     kmsim::ExpectViolations violations;
     IoCancelIrp(irp);

@@ -60,11 +60,8 @@ protected:
 
     NTSTATUS CreateMidiPin(kmsim::KsClientHandle& filter, std::unique_ptr<kmsim::KsClientHandle>* pin)
     {
-        KSDATAFORMAT format{};
-        format.FormatSize = sizeof(format);
-        format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
-        format.SubFormat = KSDATAFORMAT_SUBTYPE_MIDI;
-        format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+        KSDATAFORMAT format = DataFormat(sizeof(KSDATAFORMAT), KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI,
+                                         KSDATAFORMAT_SPECIFIER_NONE);
         return filter.CreatePin(StandardConnect(kMidiPin), &format, pin);
     }
 
@@ -80,6 +77,25 @@ protected:
     DRIVER_EXTENSION busExtension_{};
     PDEVICE_OBJECT pdo_ = nullptr;
     PDRIVER_OBJECT driver_ = nullptr;
+};
+
+// The device plugged in and a client of its filter open.
+class KsFilterTest : public KsTest {
+protected:
+    void SetUp() override
+    {
+        KsTest::SetUp();
+        ASSERT_EQ(Plug(), STATUS_SUCCESS);
+        filter_ = OpenFilter();
+        ASSERT_NE(filter_, nullptr);
+    }
+    void TearDown() override
+    {
+        filter_.reset();
+        KsTest::TearDown();
+    }
+
+    std::unique_ptr<kmsim::KsClientHandle> filter_;
 };
 
 }  // namespace kstest

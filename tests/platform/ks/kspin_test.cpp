@@ -14,22 +14,13 @@ namespace {
 
 using kmsim::KsClientHandle;
 
-class KsPinTest : public KsTest {
+class KsPinTest : public KsFilterTest {
 protected:
     void SetUp() override
     {
-        KsTest::SetUp();
-        ASSERT_EQ(Plug(), STATUS_SUCCESS);
-        filter_ = OpenFilter();
-        ASSERT_NE(filter_, nullptr);
+        KsFilterTest::SetUp();
         State().log.clear();
     }
-    void TearDown() override
-    {
-        filter_.reset();
-        KsTest::TearDown();
-    }
-    std::unique_ptr<KsClientHandle> filter_;
 };
 
 struct FormatCase {

@@ -11,21 +11,8 @@ namespace {
 
 using kmsim::KsClientHandle;
 
-class KsPropertyTest : public KsTest {
+class KsPropertyTest : public KsFilterTest {
 protected:
-    void SetUp() override
-    {
-        KsTest::SetUp();
-        ASSERT_EQ(Plug(), STATUS_SUCCESS);
-        filter_ = OpenFilter();
-        ASSERT_NE(filter_, nullptr);
-    }
-    void TearDown() override
-    {
-        filter_.reset();
-        KsTest::TearDown();
-    }
-
     // The whole value of a KSP_PIN property, fetched with a size query first.
     std::vector<uint8_t> PinValue(ULONG pinId, ULONG id, NTSTATUS* status)
     {
@@ -56,8 +43,6 @@ protected:
         memcpy(&value, bytes.data() + offset, sizeof(T));
         return value;
     }
-
-    std::unique_ptr<KsClientHandle> filter_;
 };
 
 TEST_F(KsPropertyTest, PinCountComesFromTheDescriptor)

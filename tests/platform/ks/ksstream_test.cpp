@@ -36,21 +36,8 @@ std::vector<uint8_t> Counting(size_t n, uint8_t first)
     return bytes;
 }
 
-class KsStreamTest : public KsTest {
+class KsStreamTest : public KsFilterTest {
 protected:
-    void SetUp() override
-    {
-        KsTest::SetUp();
-        ASSERT_EQ(Plug(), STATUS_SUCCESS);
-        filter_ = OpenFilter();
-        ASSERT_NE(filter_, nullptr);
-    }
-    void TearDown() override
-    {
-        filter_.reset();
-        KsTest::TearDown();
-    }
-
     PKSPIN KsPin(ULONG id) { return KsFilterGetFirstChildPin(KsFilterFactoryGetFirstChildFilter(State().factory), id); }
 
     std::unique_ptr<KsClientHandle> CapturePin()
@@ -60,8 +47,6 @@ protected:
         EXPECT_EQ(filter_->CreatePin(StandardConnect(kCapturePin), &format.DataFormat, &pin), STATUS_SUCCESS);
         return pin;
     }
-
-    std::unique_ptr<KsClientHandle> filter_;
 };
 
 TEST_F(KsStreamTest, RenderFramesWaitForAttemptsAndCompleteWhenUsedUp)

@@ -172,10 +172,8 @@ const KSPIN_DISPATCH kCaptureDispatch = {PinCreate, PinClose, CaptureProcess, nu
 KSDATARANGE_AUDIO AudioRange(ULONG rate)
 {
     KSDATARANGE_AUDIO range{};
-    range.DataRange.FormatSize = sizeof(KSDATARANGE_AUDIO);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    range.DataRange = DataFormat(sizeof(range), KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_PCM,
+                                 KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
     range.MaximumChannels = 2;
     range.MinimumBitsPerSample = 16;
     range.MaximumBitsPerSample = 24;
@@ -191,10 +189,8 @@ const PKSDATARANGE kRenderRanges[] = {&g_range44.DataRange, &g_range48.DataRange
 KSDATARANGE_AUDIO BridgeRange()
 {
     KSDATARANGE_AUDIO range{};
-    range.DataRange.FormatSize = sizeof(KSDATARANGE_AUDIO);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_ANALOG;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    range.DataRange =
+        DataFormat(sizeof(range), KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_ANALOG, KSDATAFORMAT_SPECIFIER_NONE);
     return range;
 }
 KSDATARANGE_AUDIO g_bridgeRange = BridgeRange();
@@ -203,10 +199,8 @@ const PKSDATARANGE kBridgeRanges[] = {&g_bridgeRange.DataRange};
 KSDATARANGE_MUSIC MidiRange()
 {
     KSDATARANGE_MUSIC range{};
-    range.DataRange.FormatSize = sizeof(KSDATARANGE_MUSIC);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_MIDI;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    range.DataRange =
+        DataFormat(sizeof(range), KSDATAFORMAT_TYPE_MUSIC, KSDATAFORMAT_SUBTYPE_MIDI, KSDATAFORMAT_SPECIFIER_NONE);
     range.Technology = KSMUSIC_TECHNOLOGY_PORT;
     range.ChannelMask = 0xFFFF;
     return range;
@@ -358,13 +352,21 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath)
     return KsInitializeDriver(driverObject, registryPath, &kDeviceDescriptor);
 }
 
+KSDATAFORMAT DataFormat(ULONG size, const GUID& major, const GUID& sub, const GUID& specifier)
+{
+    KSDATAFORMAT format{};
+    format.FormatSize = size;
+    format.MajorFormat = major;
+    format.SubFormat = sub;
+    format.Specifier = specifier;
+    return format;
+}
+
 KSDATAFORMAT_WAVEFORMATEX WaveFormat(USHORT channels, USHORT bits, ULONG rate)
 {
     KSDATAFORMAT_WAVEFORMATEX format{};
-    format.DataFormat.FormatSize = sizeof(format);
-    format.DataFormat.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    format.DataFormat.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    format.DataFormat.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    format.DataFormat = DataFormat(sizeof(format), KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_PCM,
+                                   KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
     format.WaveFormatEx.wFormatTag = WAVE_FORMAT_PCM;
     format.WaveFormatEx.nChannels = channels;
     format.WaveFormatEx.wBitsPerSample = bits;

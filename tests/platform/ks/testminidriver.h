@@ -60,6 +60,9 @@ void ResetState();
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
 
+// The header every data format and range starts with, for a structure of
+// `size` bytes.
+KSDATAFORMAT DataFormat(ULONG size, const GUID& major, const GUID& sub, const GUID& specifier);
 // A render format: PCM in a KSDATAFORMAT_WAVEFORMATEX.
 KSDATAFORMAT_WAVEFORMATEX WaveFormat(USHORT channels, USHORT bits, ULONG rate);
 KSPIN_CONNECT StandardConnect(ULONG pinId);
