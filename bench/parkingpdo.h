@@ -10,7 +10,7 @@
 #include <ntddk.h>
 #include <usb.h>
 
-#include "km/builtindriver.h"
+#include "km/driverobject.h"
 
 #include <deque>
 #include <mutex>

@@ -1,6 +1,7 @@
 // The PnP manager: driver loading and the device stack's PnP and power IRPs.
 #include "km/pnpmanager.h"
 
+#include "km/driverobject.h"
 #include "km/kssynchronouscall.h"
 #include "km/registrystore.h"
 #include "km/utf16.h"
@@ -112,12 +113,8 @@ NTSTATUS LoadDriver(const std::string& serviceName, PDRIVER_INITIALIZE driverEnt
     CreateKey(servicePath);
 
     PDRIVER_OBJECT object = &loaded->object;
-    object->Type = 4;
-    object->Size = sizeof(DRIVER_OBJECT);
-    object->DriverExtension = &loaded->extension;
-    object->DriverName = Counted(loaded->name);
+    InitializeDriverObject(*object, loaded->extension, Counted(loaded->name));
     object->DriverInit = driverEntry;
-    loaded->extension.DriverObject = object;
     loaded->extension.ServiceKeyName = Counted(loaded->serviceName);
 
     NTSTATUS status = driverEntry(object, &loaded->registryPathString);

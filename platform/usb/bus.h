@@ -21,7 +21,7 @@
 // 19 reads per frame; writes go as fast as the device takes them.
 #pragma once
 
-#include "km/builtindriver.h"
+#include "km/driverobject.h"
 #include "usb/busdevice.h"
 #include "usb/isochronoustransfer.h"
 
