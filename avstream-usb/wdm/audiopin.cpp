@@ -32,7 +32,8 @@ NTSTATUS Create(PKSPIN pin, PIRP)
     UsbAudioDevice* device = DeviceOfPin(pin);
     const WAVEFORMATEX* wave = WaveFormatOf(pin->ConnectionFormat);
     if (!device || !wave) return STATUS_INVALID_PARAMETER;
-    if (!device->AcquireSampleRate(wave->nSamplesPerSec)) return STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS rateStatus = device->AcquireSampleRate(wave->nSamplesPerSec);
+    if (!NT_SUCCESS(rateStatus)) return rateStatus;
 
     AudioStream* stream = pin->DataFlow == KSPIN_DATAFLOW_OUT ? device->CaptureStream(0) : device->RenderStream(0);
     AudioPinFormat format;

@@ -52,7 +52,11 @@ ULONG AudioStream::UrbLength() const
 
 NTSTATUS AudioStream::SetSampleRate(ULONG rate)
 {
+    PassiveLockGuard run(m_runLock);
     if (rate == m_sampleRate) return STATUS_SUCCESS;
+    // Pins open at the old rate hold the device's rate; only a stream
+    // without clients may change it.
+    if (m_runCount > 0) return STATUS_DEVICE_BUSY;
     NTSTATUS status = SendSampleRate(rate);
     if (!NT_SUCCESS(status)) return status;
     m_bytesPerSecond = rate * m_bytesPerFrame;
@@ -134,10 +138,19 @@ NTSTATUS AudioStream::BuildTransfers()
     return STATUS_SUCCESS;
 }
 
-NTSTATUS AudioStream::ResizeTransfers(ULONG n)
+// Stop, rebuild and start again in one hold of the run lock: a client
+// entering RUN meanwhile waits, and finds the stream built for n.
+NTSTATUS AudioStream::ChangeUrbSize(ULONG n)
 {
     PassiveLockGuard run(m_runLock);
-    return IsRunning() ? STATUS_DEVICE_BUSY : RebuildTransfers(n);
+    if (n == m_urbSize && m_buffer) return STATUS_SUCCESS;
+    Stop();
+    NTSTATUS status = RebuildTransfers(n);
+    if (ShouldRun()) {
+        const NTSTATUS started = Start();
+        if (NT_SUCCESS(status)) status = started;
+    }
+    return status;
 }
 
 NTSTATUS AudioStream::RebuildTransfers(ULONG n)

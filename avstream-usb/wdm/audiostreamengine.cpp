@@ -50,18 +50,36 @@ void AudioStream::RemoveOutstanding()
     KeReleaseSpinLock(&m_countLock, irql);
 }
 
+// The first grid frame at least kMinLead ahead of `frame`, published for
+// every stream. Streams starting together must land on one grid: with
+// nothing running, a grid published in the last few frames (a stream that
+// started this moment and has not handed down yet) is joined rather than
+// replaced, and of two starts publishing at once the one that loses the
+// compare-exchange joins the winner's grid.
+ULONG AudioStream::JoinFrameGrid(ULONG frame) const
+{
+    for (;;) {
+        const LONG seen = ReadAcquire(&StreamFrameAnchor);
+        ULONG anchor = ULONG(seen);
+        // Signed distances, so that the grid follows the frame counter
+        // across its wrap.
+        const bool fresh = LONG(anchor - (frame + kMinLead)) >= 0 && LONG(anchor - (frame + kStartLead)) <= 0;
+        if (ReadAcquire(&ActiveStreamCount) == 0 && !fresh) anchor = frame + kStartLead;
+        while (LONG(anchor - (frame + kMinLead)) < 0) anchor += m_urbSize;
+        if (InterlockedCompareExchange(&StreamFrameAnchor, LONG(anchor), seen) == seen) return anchor;
+    }
+}
+
 NTSTATUS AudioStream::Start()
 {
     if (m_bytesPerSecond == 0) return STATUS_DEVICE_NOT_READY;
     // Never run on transfers or a buffer that could not be allocated.
     if (!m_buffer || !m_transfers[0].irp || !m_transfers[1].irp) return STATUS_INSUFFICIENT_RESOURCES;
+    // A stream that stopped itself may still be draining its last transfer.
+    WaitForIdle();
 
     RtlZeroMemory(m_buffer, SIZE_T(2) * m_packetStride * m_urbSize);
-    const ULONG frame = CurrentFrame();
-    if (ReadAcquire(&ActiveStreamCount) == 0) StreamFrameAnchor = frame + kStartLead;
-    // Signed distance, so that the grid follows the frame counter across its
-    // wrap.
-    while (LONG(StreamFrameAnchor - (frame + kMinLead)) < 0) StreamFrameAnchor += m_urbSize;
+    const ULONG anchor = JoinFrameGrid(CurrentFrame());
 
     m_fracAccumulator = 0;
     // The first two render transfers carry silence, but sized from the rate
@@ -72,10 +90,11 @@ NTSTATUS AudioStream::Start()
         SizeRenderPackets(m_transfers[1]);
     }
     // Set before the hand-downs: a completion may come back at once.
-    m_nextFrame = StreamFrameAnchor + 2 * m_urbSize;
+    m_nextFrame = anchor + 2 * m_urbSize;
     WriteBooleanRelease(&m_running, TRUE);
-    NTSTATUS status = Submit(m_transfers[0], StreamFrameAnchor);
-    if (NT_SUCCESS(status)) status = Submit(m_transfers[1], StreamFrameAnchor + m_urbSize);
+    NTSTATUS status = Submit(m_transfers[0], anchor);
+    if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+    // The transfer that was handed down drains by itself.
     if (!NT_SUCCESS(status)) WriteBooleanRelease(&m_running, FALSE);
     return status;
 }
@@ -137,6 +156,10 @@ void AudioStream::CompleteTransfer(IsoTransfer& transfer, PIRP irp)
         USBD_ERROR(transfer.urb->UrbHeader.Status))
         WriteBooleanRelease(&m_running, FALSE);
 
+    // One look at the running flag decides the pass: once clients have been
+    // served, what they handed over goes out even if Stop came meanwhile
+    // (it waits for this transfer too, as it is handed down again before it
+    // stops being counted).
     if (IsRunning()) {
         if (!transfer.directionIn) SizeRenderPackets(transfer);
         ServeClients(transfer);
@@ -183,7 +206,6 @@ void AudioStream::ServeClients(IsoTransfer& transfer)
 
 NTSTATUS AudioStream::Resubmit(IsoTransfer& transfer)
 {
-    if (!IsRunning()) return STATUS_DEVICE_NOT_READY;
     const ULONG frame = CurrentFrame();
     // Fallen behind: restart one transfer length ahead.
     if (LONG(m_nextFrame - frame) <= 0) m_nextFrame = frame + m_urbSize;
@@ -208,8 +230,18 @@ NTSTATUS AudioStream::AttachClient(AudioPin* pin)
     if (slot == m_clientCount) ++m_clientCount;
     KeReleaseSpinLock(&m_serviceLock, irql);
 
-    if (++m_runCount == 1) Start();
-    return STATUS_SUCCESS;
+    ++m_runCount;
+    if (m_runCount > 1 || !ShouldRun()) return STATUS_SUCCESS;
+    // A stream that cannot start would leave the client waiting for frames
+    // that never move: the pin stays out of RUN instead.
+    NTSTATUS status = Start();
+    if (!NT_SUCCESS(status)) {
+        KeAcquireSpinLock(&m_serviceLock, &irql);
+        m_clients[slot] = nullptr;
+        KeReleaseSpinLock(&m_serviceLock, irql);
+        --m_runCount;
+    }
+    return status;
 }
 
 void AudioStream::DetachClient(AudioPin* pin)
@@ -228,11 +260,7 @@ void AudioStream::DetachClient(AudioPin* pin)
     }
     KeReleaseSpinLock(&m_serviceLock, irql);
 
-    if (found && --m_runCount == 0) {
-        // Suspended or not, nobody is left to resume for.
-        m_resumePending = FALSE;
-        Stop();
-    }
+    if (found && --m_runCount == 0) Stop();
 }
 
 void AudioStream::Stop()
@@ -255,17 +283,17 @@ void AudioStream::WaitForIdle()
 void AudioStream::Suspend()
 {
     PassiveLockGuard run(m_runLock);
-    if (IsRunning()) {
-        m_resumePending = TRUE;
-        Stop();
-    }
+    m_suspended = TRUE;
+    Stop();
 }
 
+// The one place that restarts a stream after power-down, whether it was
+// stopped by the suspend or stopped itself while the device was down.
 void AudioStream::Resume()
 {
     PassiveLockGuard run(m_runLock);
-    if (m_resumePending) {
-        m_resumePending = FALSE;
-        Start();
-    }
+    m_suspended = FALSE;
+    if (!ShouldRun()) return;
+    Stop();
+    Start();
 }

@@ -2,4 +2,4 @@
 
 ULONG DontHideKinetraPorts = 0;
 volatile LONG ActiveStreamCount = 0;
-ULONG StreamFrameAnchor = 0;
+volatile LONG StreamFrameAnchor = 0;

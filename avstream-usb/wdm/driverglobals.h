@@ -9,5 +9,6 @@ extern ULONG DontHideKinetraPorts;
 
 // Streams whose outstanding transfer count is above zero (interlocked).
 extern volatile LONG ActiveStreamCount;
-// USB frame of the common grid on which every stream starts its transfers.
-extern ULONG StreamFrameAnchor;
+// USB frame of the common grid on which every stream starts its transfers;
+// a frame number, published by compare-exchange as streams start at once.
+extern volatile LONG StreamFrameAnchor;

@@ -17,7 +17,7 @@ UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
             m_deviceKey = key;
     }
     ULONG urbSize = 0;
-    if (NT_SUCCESS(ReadDeviceDword(u"UrbSize", &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = urbSize;
+    if (NT_SUCCESS(ReadDeviceDword(u"UrbSize", &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = LONG(urbSize);
 }
 
 UsbAudioDevice::~UsbAudioDevice()
@@ -115,25 +115,40 @@ void UsbAudioDevice::PowerDown()
     for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Suspend();
 }
 
+// The whole change happens under the device mutex, the stored value and
+// the registry included: two clients setting it at once are served one
+// after the other, and what the property reads is what the streams carry.
 NTSTATUS UsbAudioDevice::SetUrbSize(ULONG value)
 {
-    if (value == m_urbSize) return STATUS_SUCCESS;
     // A zero-length transfer would never advance the stream's frame grid,
     // and a longer one than a request can carry would not be accepted.
     if (!IsValidUrbSize(value)) return STATUS_INVALID_PARAMETER;
-    m_urbSize = value;
 
     KsAcquireDevice(m_ksDevice);
-    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Suspend();
-    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Suspend();
-    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->ResizeTransfers(value);
-    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->ResizeTransfers(value);
-    GenerateDeviceEvent(&KSEVENTSETID_DeviceSettings, KSEVENT_DEVICESETTINGS_CHANGED, sizeof(value), &value);
-    for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->Resume();
-    for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Resume();
+    const ULONG old = GetUrbSize();
+    NTSTATUS status = value == old ? STATUS_SUCCESS : ResizeStreams(value);
+    if (value != old && NT_SUCCESS(status)) {
+        WriteRelease(&m_urbSize, LONG(value));
+        GenerateDeviceEvent(&KSEVENTSETID_DeviceSettings, KSEVENT_DEVICESETTINGS_CHANGED, sizeof(value), &value);
+        WriteDeviceDword(u"UrbSize", value);
+    } else if (!NT_SUCCESS(status)) {
+        // Streams already rebuilt go back to the size still in force.
+        ResizeStreams(old);
+    }
     KsReleaseDevice(m_ksDevice);
+    return status;
+}
 
-    WriteDeviceDword(u"UrbSize", value);
+NTSTATUS UsbAudioDevice::ResizeStreams(ULONG value)
+{
+    for (ULONG i = 0; i < m_captureCount; ++i) {
+        NTSTATUS status = m_captureStreams[i]->ChangeUrbSize(value);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    for (ULONG i = 0; i < m_renderCount; ++i) {
+        NTSTATUS status = m_renderStreams[i]->ChangeUrbSize(value);
+        if (!NT_SUCCESS(status)) return status;
+    }
     return STATUS_SUCCESS;
 }
 
@@ -149,17 +164,34 @@ void UsbAudioDevice::GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, UL
 // Pins of several filters open and close at once; the rate and the count
 // of pins holding it change under the rate lock. Not the device mutex: pin
 // creation holds its filter's control mutex, which ranks below it.
-bool UsbAudioDevice::AcquireSampleRate(ULONG rate)
+NTSTATUS UsbAudioDevice::AcquireSampleRate(ULONG rate)
 {
     PassiveLockGuard guard(m_rateLock);
-    if (rate != m_sampleRate) {
-        if (m_openAudioPins != 0) return false;
-        for (ULONG i = 0; i < m_captureCount; ++i) m_captureStreams[i]->SetSampleRate(rate);
-        for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->SetSampleRate(rate);
-        m_sampleRate = rate;
+    if (rate != m_sampleRate && m_openAudioPins != 0) return STATUS_INSUFFICIENT_RESOURCES;
+    // Every stream must carry the rate, also one that refused it before: a
+    // pin must never be created at a rate the wire does not carry.
+    NTSTATUS status = ApplySampleRate(rate);
+    if (!NT_SUCCESS(status)) {
+        // Streams that took the new rate go back to the device's.
+        if (rate != m_sampleRate) ApplySampleRate(m_sampleRate);
+        return status;
     }
+    m_sampleRate = rate;
     m_openAudioPins += 1;
-    return true;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbAudioDevice::ApplySampleRate(ULONG rate)
+{
+    for (ULONG i = 0; i < m_captureCount; ++i) {
+        NTSTATUS status = m_captureStreams[i]->SetSampleRate(rate);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    for (ULONG i = 0; i < m_renderCount; ++i) {
+        NTSTATUS status = m_renderStreams[i]->SetSampleRate(rate);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    return STATUS_SUCCESS;
 }
 
 void UsbAudioDevice::ReleaseSampleRate()

@@ -44,16 +44,18 @@ public:
     // D3: MIDI endpoints stopped, then capture and render streams suspended.
     void PowerDown();
 
-    ULONG GetUrbSize() const { return m_urbSize; }
+    ULONG GetUrbSize() const { return ULONG(ReadAcquire(&m_urbSize)); }
     // Rebuilds every stream for the new transfer length under the device
-    // mutex, tells the clients, and stores the value in the device key.
+    // mutex, tells the clients, and stores the value in the device key. On
+    // failure every stream keeps the length in force.
     NTSTATUS SetUrbSize(ULONG value);
     // Signals the event on every filter of the device.
     void GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, ULONG dataSize, PVOID data);
 
     // All audio pins of the device share one rate; it may change only while
-    // none is open. False refuses the pin.
-    bool AcquireSampleRate(ULONG rate);
+    // none is open, and only if every stream takes it. A failure refuses the
+    // pin and leaves the rate as it was.
+    NTSTATUS AcquireSampleRate(ULONG rate);
     void ReleaseSampleRate();
 
     // Registry values of the device's driver key. STATUS_DEVICE_NOT_CONNECTED
@@ -64,7 +66,6 @@ public:
     PKSDEVICE KsDevice() const { return m_ksDevice; }
     UsbDevice& Usb() { return m_usb; }
     DynamicFilterDescriptor* FilterDescriptor() const { return m_filterDescriptor; }
-    ULONG UrbSize() const { return m_urbSize; }
     ULONG SampleRate() const { return m_sampleRate; }
     ULONG OpenAudioPins() const { return m_openAudioPins; }
 
@@ -90,6 +91,8 @@ private:
     // (not -1), the class and subclass; null otherwise.
     UsbInterface* MatchInterface(ULONG index, ULONG pipes, LONG interfaceClass = -1, LONG subClass = -1);
     void AddAudioStream(UsbEndpoint* endpoint, ULONG channels);
+    NTSTATUS ResizeStreams(ULONG value);
+    NTSTATUS ApplySampleRate(ULONG rate);
     template <class Variant>
     void AddMidiEndpoints(UsbInterface* iface, bool hidden);
 
@@ -108,6 +111,7 @@ private:
     ULONG m_sampleRate = kDefaultSampleRate;  // under the rate lock
     ULONG m_openAudioPins = 0;                // under the rate lock
     HANDLE m_deviceKey = nullptr;
-    ULONG m_urbSize = kDefaultUrbSize;
+    // Written under the device mutex; read anywhere.
+    volatile LONG m_urbSize = kDefaultUrbSize;
     DynamicFilterDescriptor* m_filterDescriptor = nullptr;
 };

@@ -457,6 +457,8 @@ void BusDevice::Record(const URB& urb)
     case URB_FUNCTION_ISOCH_TRANSFER:
         r.transferFlags = urb.UrbIsochronousTransfer.TransferFlags;
         r.transferLength = urb.UrbIsochronousTransfer.TransferBufferLength;
+        r.startFrame = urb.UrbIsochronousTransfer.StartFrame;
+        r.packets = urb.UrbIsochronousTransfer.NumberOfPackets;
         break;
     default:
         if (IsClassOrVendor(r.function)) {

@@ -65,6 +65,9 @@ struct UrbRecord {
     UCHAR descriptorIndex = 0;
     USHORT languageId = 0;
     ULONG transferLength = 0;  // as submitted
+    // Isochronous transfers: as submitted (the start frame is 0 for ASAP).
+    ULONG startFrame = 0;
+    ULONG packets = 0;
     // Class and vendor requests.
     ULONG transferFlags = 0;
     UCHAR request = 0;

@@ -2,6 +2,7 @@
 // publishing its filter, answering property and event requests, and
 // creating audio pins under the device-wide rate and format rules.
 #include "devicesettings.h"
+#include "devicesettingsclient.h"
 #include "drivertestbed.h"
 
 #include <cstring>
@@ -22,21 +23,6 @@ std::u16string ReadInterfaceString(const std::u16string& link, const char16_t* v
     if (!NT_SUCCESS(status)) return u"<none>";
     auto* info = reinterpret_cast<PKEY_VALUE_PARTIAL_INFORMATION>(buffer);
     return std::u16string(reinterpret_cast<const char16_t*>(info->Data));
-}
-
-ULONG GetUrbSize(kmsim::KsClientHandle* filter)
-{
-    ULONG value = 0;
-    EXPECT_EQ(filter->Property(KSPROPSETID_DeviceSettings, KSPROPERTY_DEVICESETTINGS_URBSIZE, KSPROPERTY_TYPE_GET,
-                               &value, sizeof(value)),
-              STATUS_SUCCESS);
-    return value;
-}
-
-NTSTATUS SetUrbSize(kmsim::KsClientHandle* filter, ULONG value)
-{
-    return filter->Property(KSPROPSETID_DeviceSettings, KSPROPERTY_DEVICESETTINGS_URBSIZE, KSPROPERTY_TYPE_SET,
-                            &value, sizeof(value));
 }
 
 // The pin-name property: the text and the byte count reported.
