@@ -51,21 +51,21 @@ void AudioStream::RemoveOutstanding()
 }
 
 // The first grid frame at least kMinLead ahead of `frame`, published for
-// every stream. Streams starting together must land on one grid: with
-// nothing running, a grid published in the last few frames (a stream that
-// started this moment and has not handed down yet) is joined rather than
-// replaced, and of two starts publishing at once the one that loses the
-// compare-exchange joins the winner's grid.
+// every stream. A new grid starts only when no other stream runs or is
+// starting; otherwise the stream joins the published one, and of two starts
+// publishing at once the one that loses the compare-exchange joins the
+// winner's. The caller counts itself in StartingStreamCount.
 ULONG AudioStream::JoinFrameGrid(ULONG frame) const
 {
     for (;;) {
         const LONG seen = ReadAcquire(&StreamFrameAnchor);
         ULONG anchor = ULONG(seen);
-        // Signed distances, so that the grid follows the frame counter
-        // across its wrap.
-        const bool fresh = LONG(anchor - (frame + kMinLead)) >= 0 && LONG(anchor - (frame + kStartLead)) <= 0;
-        if (ReadAcquire(&ActiveStreamCount) == 0 && !fresh) anchor = frame + kStartLead;
-        while (LONG(anchor - (frame + kMinLead)) < 0) anchor += m_urbSize;
+        if (ReadAcquire(&ActiveStreamCount) == 0 && ReadAcquire(&StartingStreamCount) == 1)
+            anchor = frame + kStartLead;
+        // Signed distance, so that the grid follows the frame counter across
+        // its wrap; whole steps of the grid, however old the anchor.
+        const LONG behind = LONG(frame + kMinLead - anchor);
+        if (behind > 0) anchor += (ULONG(behind) + m_urbSize - 1) / m_urbSize * m_urbSize;
         if (InterlockedCompareExchange(&StreamFrameAnchor, LONG(anchor), seen) == seen) return anchor;
     }
 }
@@ -79,6 +79,8 @@ NTSTATUS AudioStream::Start()
     WaitForIdle();
 
     RtlZeroMemory(m_buffer, SIZE_T(2) * m_packetStride * m_urbSize);
+    // Counted as starting until its transfers count it as active.
+    InterlockedIncrement(&StartingStreamCount);
     const ULONG anchor = JoinFrameGrid(CurrentFrame());
 
     m_fracAccumulator = 0;
@@ -94,6 +96,7 @@ NTSTATUS AudioStream::Start()
     WriteBooleanRelease(&m_running, TRUE);
     NTSTATUS status = Submit(m_transfers[0], anchor);
     if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+    InterlockedDecrement(&StartingStreamCount);
     // The transfer that was handed down drains by itself.
     if (!NT_SUCCESS(status)) WriteBooleanRelease(&m_running, FALSE);
     return status;

@@ -9,6 +9,9 @@ extern ULONG DontHideKinetraPorts;
 
 // Streams whose outstanding transfer count is above zero (interlocked).
 extern volatile LONG ActiveStreamCount;
+// Streams between choosing their first frame and handing their transfers
+// down (interlocked).
+extern volatile LONG StartingStreamCount;
 // USB frame of the common grid on which every stream starts its transfers;
 // a frame number, published by compare-exchange as streams start at once.
 extern volatile LONG StreamFrameAnchor;
