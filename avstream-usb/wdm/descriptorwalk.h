@@ -3,6 +3,7 @@
 // and the walk ends at the first that does not.
 #pragma once
 
+#include <ntddk.h>
 #include <usb.h>
 
 class DescriptorWalk {

@@ -2,6 +2,7 @@
 // from its class-specific descriptors (audio class 1.0 and 2.0 layouts).
 #pragma once
 
+#include <ntddk.h>
 #include <usb.h>
 
 struct StreamingFormat {

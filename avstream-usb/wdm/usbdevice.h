@@ -122,7 +122,8 @@ private:
     PUSB_CONFIGURATION_DESCRIPTOR m_configuration = nullptr;
     USBD_CONFIGURATION_HANDLE m_configurationHandle = nullptr;
     UsbInterface* m_interfaces[kMaxInterfaces] = {};
-    // Set by configuration, cleared with the configuration descriptor.
+    // Written only by Configure (post-start, before any reader) and cleared
+    // with the configuration descriptor.
     UCHAR m_interfaceNumbers[kMaxInterfaces] = {};
     ULONG m_interfaceCount = 0;
 };
