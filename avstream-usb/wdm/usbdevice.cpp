@@ -7,6 +7,7 @@ namespace {
 // This product reports a packet size smaller than the data it sends.
 constexpr USHORT kOversizedPacketProduct = 0x0002;
 constexpr ULONG kOversizedPacketSize = 0x120;
+constexpr ULONG kPacketSizeMask = 0x7FF;
 }  // namespace
 
 UsbDevice::UsbDevice()
@@ -59,7 +60,8 @@ ULONG UsbDevice::AudioPacketSize(ULONG declared) const
 {
     if (m_deviceDescriptor.idVendor == MRV_VENDOR_ID && m_deviceDescriptor.idProduct == kOversizedPacketProduct)
         return kOversizedPacketSize;
-    return declared;
+    // Bits 11-12 count extra high-speed transactions, not bytes.
+    return declared & kPacketSizeMask;
 }
 
 // Interfaces are addressed by index: a device numbered 0, 1, 2, 4 has four,
