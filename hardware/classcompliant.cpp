@@ -7,13 +7,6 @@
 
 namespace hardware {
 
-namespace {
-
-constexpr uint32_t kRate = 48000;
-constexpr uint16_t kStereo24Packet = 49 * 2 * 3;  // 294 bytes: 49 frames, 2 x 24-bit
-
-}  // namespace
-
 Bytes ClassCompliantAudioControl()
 {
     return Join({
@@ -22,15 +15,16 @@ Bytes ClassCompliantAudioControl()
     });
 }
 
-Bytes ClassCompliantStreaming(uint8_t number, uint8_t endpointAddress, Bytes extraEndpoint)
+Bytes ClassCompliantStreaming(uint8_t number, uint8_t endpointAddress, Bytes extraEndpoint,
+                              uint16_t maxPacketSize)
 {
     const uint8_t endpoints = extraEndpoint.empty() ? 1 : 2;
     const uint8_t attributes = (endpointAddress & 0x80) ? kIsochronousAsync : kIsochronousAdaptive;
     return Join({
         Interface(number, 0, 0, kClassAudio, kSubClassAudioStreaming),          // alt 0: idle
         Interface(number, 1, endpoints, kClassAudio, kSubClassAudioStreaming),  // alt 1: streaming
-        AudioStreamingFormat(number, 2, 3, 24, kRate),                          //   PCM 2 x 24 bit
-        AudioEndpoint(endpointAddress, attributes, kStereo24Packet),            //   data pipe
+        AudioStreamingFormat(number, 2, 3, 24, {44100, 48000}),                 //   PCM 2 x 24 bit
+        AudioEndpoint(endpointAddress, attributes, maxPacketSize),              //   data pipe
         AudioStreamingEndpoint(),                                               //   its CS endpoint
         extraEndpoint,
     });

@@ -116,9 +116,9 @@ Bytes AudioControlHeader(std::initializer_list<uint8_t> streamingInterfaces)
 }
 
 Bytes AudioStreamingFormat(uint8_t terminalLink, uint8_t channels, uint8_t subframeBytes,
-                           uint8_t bits, uint32_t sampleRate)
+                           uint8_t bits, std::initializer_list<uint32_t> sampleRates)
 {
-    return {
+    Bytes d = {
         7,               // bLength
         kCsInterface,    // bDescriptorType: CS_INTERFACE
         0x01,            // bDescriptorSubtype: AS_GENERAL
@@ -126,15 +126,43 @@ Bytes AudioStreamingFormat(uint8_t terminalLink, uint8_t channels, uint8_t subfr
         1,               // bDelay
         0x01, 0x00,      // wFormatTag: PCM
         // ----
-        11,              // bLength
+        uint8_t(8 + 3 * sampleRates.size()),  // bLength
         kCsInterface,    // bDescriptorType: CS_INTERFACE
         0x02,            // bDescriptorSubtype: FORMAT_TYPE
         0x01,            // bFormatType: FORMAT_TYPE_I
         channels,        // bNrChannels
         subframeBytes,   // bSubframeSize
         bits,            // bBitResolution
-        1,               // bSamFreqType: one discrete rate
-        uint8_t(sampleRate), uint8_t(sampleRate >> 8), uint8_t(sampleRate >> 16),  // tSamFreq[1]
+        uint8_t(sampleRates.size()),  // bSamFreqType: discrete rates
+    };
+    for (uint32_t rate : sampleRates) {
+        d.push_back(uint8_t(rate));  // tSamFreq[n], 24-bit little-endian
+        d.push_back(uint8_t(rate >> 8));
+        d.push_back(uint8_t(rate >> 16));
+    }
+    return d;
+}
+
+Bytes AudioStreamingFormat2(uint8_t terminalLink, uint8_t channels, uint8_t subslotBytes, uint8_t bits)
+{
+    return {
+        16,              // bLength
+        kCsInterface,    // bDescriptorType: CS_INTERFACE
+        0x01,            // bDescriptorSubtype: AS_GENERAL
+        terminalLink,    // bTerminalLink
+        0x00,            // bmControls
+        0x01,            // bFormatType: FORMAT_TYPE_I
+        0x01, 0, 0, 0,   // bmFormats: PCM
+        channels,        // bNrChannels
+        0, 0, 0, 0,      // bmChannelConfig: no spatial positions
+        0,               // iChannelNames
+        // ----
+        6,               // bLength
+        kCsInterface,    // bDescriptorType: CS_INTERFACE
+        0x02,            // bDescriptorSubtype: FORMAT_TYPE
+        0x01,            // bFormatType: FORMAT_TYPE_I
+        subslotBytes,    // bSubslotSize
+        bits,            // bBitResolution
     };
 }
 

@@ -49,9 +49,14 @@ Bytes AudioEndpoint(uint8_t address, uint8_t attributes, uint16_t maxPacketSize,
 // interfaces in its collection.
 Bytes AudioControlHeader(std::initializer_list<uint8_t> streamingInterfaces);
 // Audio streaming alternate setting's class-specific descriptors: general
-// (PCM) and a type I format with one sampling frequency.
+// (PCM) and a type I format with a list of sampling frequencies.
 Bytes AudioStreamingFormat(uint8_t terminalLink, uint8_t channels, uint8_t subframeBytes,
-                           uint8_t bits, uint32_t sampleRate);
+                           uint8_t bits, std::initializer_list<uint32_t> sampleRates);
+// The audio class 2.0 form (interface protocol 0x20): the channels in the
+// general descriptor, the slot layout in the type I format descriptor, and
+// no rates (a clock entity owns them).
+Bytes AudioStreamingFormat2(uint8_t terminalLink, uint8_t channels, uint8_t subslotBytes, uint8_t bits);
+constexpr uint8_t kAudioClass2Protocol = 0x20;
 // Class-specific isochronous endpoint descriptor with a sampling frequency
 // control.
 Bytes AudioStreamingEndpoint();

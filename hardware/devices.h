@@ -71,4 +71,18 @@ usbsim::DescriptorSet ZeroLengthDescriptorInside();
 // the configuration.
 usbsim::DescriptorSet InterfaceInPlaceOfConfiguration();
 
+// ---- Streaming formats (streamingformats.cpp) ----
+// The class-compliant set with the render endpoint's wMaxPacketSize given.
+usbsim::DescriptorSet ClassCompliantWithRenderPacket(uint16_t maxPacketSize);
+// Product 0x10 with its 4-channel render endpoint's wMaxPacketSize given.
+usbsim::DescriptorSet AudioMidiWithRenderPacket(uint16_t maxPacketSize);
+// Audio class 2.0 layout: 8-channel 24-bit render in 224-byte packets, and
+// 2-channel 24-bit capture.
+usbsim::DescriptorSet EightChannelSmallPackets();
+// Render and capture interfaces whose alternate setting 1 is 16-bit stereo
+// in 192-byte packets and alternate setting 2 24-bit stereo in 288.
+usbsim::DescriptorSet SixteenThenTwentyFourBit();
+// Audio and MIDI interfaces numbered 0, 1, 2, 4, 6, 7.
+usbsim::DescriptorSet InterfacesNumberedWithGaps();
+
 }  // namespace hardware

@@ -16,6 +16,8 @@ constexpr uint8_t kFormatTypeI = 0x01;
 constexpr uint8_t kUsageMask = 0x30;  // endpoint bmAttributes bits 4-5
 constexpr uint8_t kUsageData = 0x00;
 constexpr ULONG kStereo = 2;
+constexpr uint16_t kSamplingFrequencyControl = 0x0100;
+constexpr uint8_t kAsGeneralSubtype = 0x01;
 
 uint16_t ProductIdOf(const std::vector<uint8_t>& device)
 {
@@ -102,7 +104,14 @@ void MarvolanDevice::Build()
             continue;
         }
         auto* bytes = reinterpret_cast<const uint8_t*>(d);
-        if (d->bDescriptorType == kCsInterface && d->bLength >= 5 && bytes[2] == kFormatTypeSubtype &&
+        // Audio class 2.0 declares the channels in the general descriptor,
+        // 1.0 in the type I format descriptor.
+        const bool class2 = interface && interface->bInterfaceProtocol == kAudioClass2Protocol;
+        if (class2 && d->bDescriptorType == kCsInterface && d->bLength >= 11 && bytes[2] == kAsGeneralSubtype) {
+            declaredChannels = bytes[10];
+            continue;
+        }
+        if (!class2 && d->bDescriptorType == kCsInterface && d->bLength >= 5 && bytes[2] == kFormatTypeSubtype &&
             bytes[3] == kFormatTypeI) {
             declaredChannels = bytes[4];
             continue;
@@ -177,6 +186,27 @@ void MarvolanDevice::EchoMidi(bool on)
 ULONG MarvolanDevice::Rate(UCHAR endpointAddress) const
 {
     return SamplingFrequency(endpointAddress).value_or(kDefaultRate);
+}
+
+USBD_STATUS MarvolanDevice::Control(const usbsim::ControlRequest& request, std::span<uint8_t> data,
+                                    ULONG* transferred)
+{
+    const auto endpoint = UCHAR(request.index & 0xFF);
+    const bool audio = m_sinks.count(endpoint) || m_sources.count(endpoint);
+    const bool in = (endpoint & 0x80) != 0;
+    bool stalled = false;
+    switch (m_rateRequests.load()) {
+    case RateRequests::Accepted: break;
+    case RateRequests::StalledOnRender: stalled = !in; break;
+    case RateRequests::StalledOnCapture: stalled = in; break;
+    case RateRequests::Stalled: stalled = true; break;
+    }
+    if (audio && stalled && request.recipient == usbsim::ControlRequest::Recipient::Endpoint &&
+        request.value == kSamplingFrequencyControl) {
+        *transferred = 0;
+        return USBD_STATUS_STALL_PID;
+    }
+    return DescriptorDevice::Control(request, data, transferred);
 }
 
 void MarvolanDevice::Attached(usbsim::BusDevice* busDevice) { m_busDevice.store(busDevice); }

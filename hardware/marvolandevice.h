@@ -50,6 +50,13 @@ public:
     // The rate the device runs an endpoint at: the host's last SET_CUR, or
     // kDefaultRate.
     ULONG Rate(UCHAR endpointAddress) const;
+    // Stalls the sampling frequency request on the isochronous endpoints
+    // of one direction or both, as a device whose rate belongs to a clock
+    // entity does. Takes effect from the next request.
+    enum class RateRequests { Accepted, StalledOnRender, StalledOnCapture, Stalled };
+    void SetRateRequests(RateRequests answer) { m_rateRequests.store(answer); }
+    USBD_STATUS Control(const usbsim::ControlRequest& request, std::span<uint8_t> data,
+                        ULONG* transferred) override;
 
     // ---- The bus ----
     void Attached(usbsim::BusDevice* busDevice) override;
@@ -64,6 +71,7 @@ private:
     void Wake();
 
     std::atomic<usbsim::BusDevice*> m_busDevice = nullptr;
+    std::atomic<RateRequests> m_rateRequests = RateRequests::Accepted;
     // Fixed after construction; the objects guard themselves.
     std::map<UCHAR, std::unique_ptr<AudioSink>> m_sinks;
     std::map<UCHAR, std::unique_ptr<AudioSource>> m_sources;

@@ -3,10 +3,6 @@
 #include "usbdevice.h"
 
 namespace {
-// This product reports a packet size smaller than the data it sends.
-constexpr USHORT kOversizedPacketProduct = 0x0002;
-constexpr ULONG kOversizedPacketSize = 0x120;
-
 constexpr UCHAR kSetCur = 0x01;
 constexpr USHORT kSamplingFrequencyControl = 0x0100;
 }  // namespace
@@ -19,13 +15,9 @@ AudioStream::AudioStream(UsbEndpoint* endpoint, ULONG urbSize, ULONG channels)
     KeInitializeSpinLock(&m_serviceLock);
     KeInitializeSpinLock(&m_countLock);
 
-    const USB_DEVICE_DESCRIPTOR& device = endpoint->Device()->DeviceDescriptor();
-    ULONG maxPacket = endpoint->Pipe().MaximumPacketSize;
-    if (device.idVendor == MRV_VENDOR_ID && device.idProduct == kOversizedPacketProduct)
-        maxPacket = kOversizedPacketSize;
     // Room for two frames more than the endpoint's packet: a 44.1 kHz packet
     // carries one frame more than the nominal size every tenth frame.
-    m_packetStride = maxPacket + 2 * m_bytesPerFrame;
+    m_packetStride = endpoint->AudioPacketSize() + 2 * m_bytesPerFrame;
 
     // A failed allocation leaves the stream without a buffer; it then
     // refuses a rate, and so never starts.

@@ -178,8 +178,14 @@ void AudioStream::SizeRenderPackets(IsoTransfer& transfer)
     auto& iso = transfer.urb->UrbIsochronousTransfer;
     ULONG sum = 0;
     for (ULONG k = 0; k < transfer.packets; ++k) {
-        const ULONG t = m_fracAccumulator + m_bytesPerSecond;
-        const ULONG frames = t / (m_bytesPerFrame * 1000);
+        ULONG t = m_fracAccumulator + m_bytesPerSecond;
+        ULONG frames = t / (m_bytesPerFrame * 1000);
+        // Never past the packet's slot, whatever the endpoint declared;
+        // enumeration keeps such endpoints out, so this only drops frames.
+        if (frames > m_packetStride / m_bytesPerFrame) {
+            frames = m_packetStride / m_bytesPerFrame;
+            t = frames * m_bytesPerFrame * 1000;
+        }
         const ULONG bytes = frames * m_bytesPerFrame;
         m_fracAccumulator = t - bytes * 1000;
         iso.IsoPacket[k].Offset = sum;

@@ -1,5 +1,8 @@
 #include "audiostream.h"
+#include "descriptorwalk.h"
+#include "filtertemplates.h"
 #include "midiendpointvariants.h"
+#include "streamingformat.h"
 #include "usbaudiodevice.h"
 
 namespace {
@@ -7,6 +10,83 @@ constexpr UCHAR kAudioClass = 0x01;
 constexpr UCHAR kAudioStreamingSubClass = 0x02;
 constexpr UCHAR kMidiStreamingSubClass = 0x03;
 constexpr UCHAR kVendorClass = 0xFF;
+constexpr UCHAR kIsochronous = 0x01;
+constexpr ULONG kMaxBitResolution = 8 * kWireBytesPerSample;
+
+// The most frames a 1-ms packet carries at any offered rate: rate / 1000,
+// one more when that does not divide evenly.
+constexpr ULONG LargestPacketFrames()
+{
+    ULONG largest = 0;
+    for (ULONG rate : kOfferedSampleRates)
+        if ((rate + 999) / 1000 > largest) largest = (rate + 999) / 1000;
+    return largest;
+}
+
+// The stream sizes its packets from the rate alone, so an endpoint must
+// take the largest packet of every rate the pins offer.
+bool HoldsEveryOfferedRate(ULONG packetSize, ULONG channels)
+{
+    return packetSize >= LargestPacketFrames() * kWireBytesPerSample * channels;
+}
+
+// Whether the driver can stream what `setting` declares: one isochronous
+// endpoint; PCM in 3-byte subframes of at most 24 bits; two channels, or
+// four on render; every offered rate (or rates left to the device's
+// clock); and packets that hold every offered rate. On success, the
+// channel count and the endpoint's address.
+bool CanStream(const UsbDevice& usb, PUSB_INTERFACE_DESCRIPTOR setting, ULONG* channels, UCHAR* address)
+{
+    if (setting->bNumEndpoints != 1) return false;
+    auto* end = reinterpret_cast<const UCHAR*>(usb.ConfigurationDescriptor()) + usb.ConfigurationLength();
+    StreamingFormat format;
+    if (!ReadStreamingFormat(setting, end, &format)) return false;
+
+    DescriptorWalk walk(setting, end);
+    walk.Next();
+    const USB_ENDPOINT_DESCRIPTOR* endpoint = nullptr;
+    while (const UCHAR* d = walk.Next()) {
+        if (d[1] == DescriptorWalk::kInterface) break;
+        if (d[1] != DescriptorWalk::kEndpoint) continue;
+        if (d[0] >= sizeof(USB_ENDPOINT_DESCRIPTOR)) endpoint = reinterpret_cast<const USB_ENDPOINT_DESCRIPTOR*>(d);
+        break;
+    }
+    if (!endpoint || (endpoint->bmAttributes & 0x03) != kIsochronous) return false;
+
+    const bool capture = (endpoint->bEndpointAddress & 0x80) != 0;
+    if (format.subframeBytes != kWireBytesPerSample || format.bitResolution == 0 ||
+        format.bitResolution > kMaxBitResolution)
+        return false;
+    // Capture pins offer two channels; render pins two or, when the device
+    // has it, four.
+    if (format.channels != 2 && (capture || format.channels != 4)) return false;
+    for (ULONG rate : kOfferedSampleRates)
+        if (!format.LeavesRateToClock() && !format.DeclaresRate(rate)) return false;
+    if (!HoldsEveryOfferedRate(usb.AudioPacketSize(endpoint->wMaxPacketSize), format.channels)) return false;
+    *channels = format.channels;
+    *address = endpoint->bEndpointAddress;
+    return true;
+}
+
+// The first alternate setting of interface `number` that the driver can
+// stream, or 0 when none is.
+UCHAR ChooseStreamingSetting(const UsbDevice& usb, UCHAR number)
+{
+    auto* start = reinterpret_cast<const UCHAR*>(usb.ConfigurationDescriptor());
+    DescriptorWalk walk(start, start + usb.ConfigurationLength());
+    walk.Next();
+    while (const UCHAR* d = walk.Next()) {
+        if (d[1] != DescriptorWalk::kInterface || d[0] < sizeof(USB_INTERFACE_DESCRIPTOR)) continue;
+        auto* setting = reinterpret_cast<PUSB_INTERFACE_DESCRIPTOR>(const_cast<UCHAR*>(d));
+        if (setting->bInterfaceNumber != number || setting->bAlternateSetting == 0) continue;
+        // A setting listed twice is selected by its first listing.
+        if (usb.FindInterface(number, setting->bAlternateSetting) != setting) continue;
+        ULONG channels;
+        UCHAR address;
+        if (CanStream(usb, setting, &channels, &address)) return setting->bAlternateSetting;
+    }
+    return 0;
+}
 }  // namespace
 
 UsbInterface* UsbAudioDevice::MatchInterface(ULONG index, ULONG pipes, LONG interfaceClass, LONG subClass)
@@ -20,9 +100,12 @@ UsbInterface* UsbAudioDevice::MatchInterface(ULONG index, ULONG pipes, LONG inte
     return iface;
 }
 
+// An endpoint too small for a rate the pins offer gets no stream: its
+// packets could not carry that rate.
 void UsbAudioDevice::AddAudioStream(UsbEndpoint* endpoint, ULONG channels)
 {
-    if (endpoint) RegisterAudioStream(new AudioStream(endpoint, m_urbSize, channels));
+    if (!endpoint || !HoldsEveryOfferedRate(endpoint->AudioPacketSize(), channels)) return;
+    RegisterAudioStream(new AudioStream(endpoint, m_urbSize, channels));
 }
 
 // One endpoint of the variant for pipe 0, then one for pipe 1.
@@ -77,9 +160,9 @@ NTSTATUS UsbAudioDevice::Enumerate()
     }
 }
 
-// Class-compliant layouts: audio streaming interfaces on alternate setting 1
-// with one isochronous pipe, MIDI streaming interfaces, and vendor
-// interfaces with a pair of framed MIDI pipes.
+// Class-compliant layouts: audio streaming interfaces on the alternate
+// setting whose format the driver carries, MIDI streaming interfaces, and
+// vendor interfaces with a pair of framed MIDI pipes.
 NTSTATUS UsbAudioDevice::EnumerateGeneric()
 {
     NTSTATUS status = STATUS_SUCCESS;
@@ -91,14 +174,10 @@ NTSTATUS UsbAudioDevice::EnumerateGeneric()
         if (!info) continue;
 
         if (info->Class == kAudioClass && info->SubClass == kAudioStreamingSubClass) {
-            if (info->AlternateSetting != 1) {
-                status = m_usb.SelectInterface(i, 1);
-                if (!NT_SUCCESS(status)) return status;
-                info = iface->Information();
-                if (!info) continue;
-            }
-            if (info->AlternateSetting == 1 && iface->PipeCount() == 1 && info->NumberOfPipes == 1)
-                AddAudioStream(iface->Endpoint(0), 2);
+            status = AddStreamingInterface(i);
+            if (!NT_SUCCESS(status)) return status;
+            info = iface->Information();
+            if (!info) continue;
         }
         if (info->Class == kAudioClass && info->SubClass == kMidiStreamingSubClass) {
             for (ULONG j = 0; j < iface->PipeCount(); ++j)
@@ -110,4 +189,35 @@ NTSTATUS UsbAudioDevice::EnumerateGeneric()
             AddMidiEndpoints<FramedMidiEndpoint>(iface, false);
     }
     return status;
+}
+
+// Selects the audio streaming interface's streamable setting and makes its
+// stream; an interface left without one goes back to alternate setting 0,
+// which holds no bus bandwidth. Fails only when the setting chosen cannot
+// be selected.
+NTSTATUS UsbAudioDevice::AddStreamingInterface(ULONG index)
+{
+    UsbInterface* iface = m_usb.GetInterface(index);
+    const UCHAR setting = ChooseStreamingSetting(m_usb, iface->Information()->InterfaceNumber);
+    if (setting != 0 && iface->Information()->AlternateSetting != setting) {
+        NTSTATUS status = m_usb.SelectInterface(index, setting);
+        if (!NT_SUCCESS(status)) return status;
+    }
+
+    // What the stack selected is checked again: the stream is sized from it.
+    const USBD_INTERFACE_INFORMATION* info = iface->Information();
+    const ULONG streams = m_captureCount + m_renderCount;
+    ULONG channels = 0;
+    UCHAR address = 0;
+    UsbEndpoint* endpoint = iface->Endpoint(0);
+    if (setting != 0 && info && info->AlternateSetting == setting && iface->Descriptor() && endpoint &&
+        iface->PipeCount() == 1 && info->NumberOfPipes == 1 &&
+        CanStream(m_usb, iface->Descriptor(), &channels, &address) && endpoint->Address() == address &&
+        endpoint->Pipe().PipeType == UsbdPipeTypeIsochronous)
+        AddAudioStream(endpoint, channels);
+
+    info = iface->Information();
+    if (m_captureCount + m_renderCount == streams && info && info->AlternateSetting != 0)
+        m_usb.SelectInterface(index, 0);
+    return STATUS_SUCCESS;
 }

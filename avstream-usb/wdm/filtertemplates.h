@@ -5,6 +5,10 @@
 #include <ks.h>
 #include <ksmedia.h>
 
+// The sample rates every audio pin offers; a stream must carry each of them.
+constexpr ULONG kOfferedSampleRates[] = {44100, 48000};
+constexpr ULONG kOfferedSampleRateCount = sizeof(kOfferedSampleRates) / sizeof(kOfferedSampleRates[0]);
+
 extern const KSDATARANGE_AUDIO kAudioRanges[4];
 extern const KSPIN_DESCRIPTOR_EX kAudioStreamingPin;
 extern const KSPIN_DESCRIPTOR_EX kAudioBridgePin;

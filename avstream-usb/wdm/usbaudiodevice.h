@@ -86,6 +86,7 @@ public:
 
 private:
     NTSTATUS EnumerateGeneric();
+    NTSTATUS AddStreamingInterface(ULONG index);
     void ReleaseStreamsAndEndpoints();
     // Interface `index` when it has exactly `pipes` pipes and, where given
     // (not -1), the class and subclass; null otherwise.

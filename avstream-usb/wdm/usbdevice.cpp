@@ -1,6 +1,14 @@
 #include "usbdevice.h"
 
+#include "descriptorwalk.h"
 #include "usbrequest.h"
+
+namespace {
+// This product reports a packet size smaller than the data it sends.
+constexpr USHORT kOversizedPacketProduct = 0x0002;
+constexpr ULONG kOversizedPacketSize = 0x120;
+constexpr ULONG kPacketSizeMask = 0x7FF;
+}  // namespace
 
 UsbDevice::UsbDevice()
 {
@@ -25,19 +33,12 @@ void UsbDevice::FreeConfiguration()
 {
     FreeBuffer(m_configuration);
     m_configuration = nullptr;
+    m_interfaceCount = 0;
 }
 
 ULONG UsbDevice::ConfigurationLength() const
 {
     return m_configuration ? m_configuration->wTotalLength : 0;
-}
-
-ULONG UsbDevice::InterfaceCount() const
-{
-    if (!m_configuration) return 0;
-    // Interfaces beyond the model's eight are ignored.
-    ULONG count = m_configuration->bNumInterfaces;
-    return count < kMaxInterfaces ? count : kMaxInterfaces;
 }
 
 UsbInterface* UsbDevice::GetInterface(ULONG index) const
@@ -55,12 +56,37 @@ PUSB_INTERFACE_DESCRIPTOR UsbDevice::FindInterface(LONG number, LONG alternateSe
     return found;
 }
 
-// Interfaces are addressed by index from the number of the first interface
-// descriptor with alternate setting 0.
-UCHAR UsbDevice::BaseInterfaceNumber() const
+ULONG UsbDevice::AudioPacketSize(ULONG declared) const
 {
-    PUSB_INTERFACE_DESCRIPTOR first = FindInterface(-1, 0);
-    return first ? first->bInterfaceNumber : 0;
+    if (m_deviceDescriptor.idVendor == MRV_VENDOR_ID && m_deviceDescriptor.idProduct == kOversizedPacketProduct)
+        return kOversizedPacketSize;
+    // Bits 11-12 count extra high-speed transactions, not bytes.
+    return declared & kPacketSizeMask;
+}
+
+// Interfaces are addressed by index: a device numbered 0, 1, 2, 4 has four,
+// the last one number 4. At most bNumInterfaces of them, and no more than
+// the model's eight; a number listed twice counts once.
+void UsbDevice::FindInterfaceNumbers()
+{
+    m_interfaceCount = 0;
+    ULONG wanted = m_configuration->bNumInterfaces;
+    if (wanted > kMaxInterfaces) wanted = kMaxInterfaces;
+    auto* start = reinterpret_cast<const UCHAR*>(m_configuration);
+    DescriptorWalk walk(start + m_configuration->bLength, start + ConfigurationLength());
+    while (m_interfaceCount < wanted) {
+        const UCHAR* d = walk.Next();
+        if (!d) break;
+        if (d[1] != DescriptorWalk::kInterface || d[0] < sizeof(USB_INTERFACE_DESCRIPTOR)) continue;
+        const auto* iface = reinterpret_cast<const USB_INTERFACE_DESCRIPTOR*>(d);
+        if (iface->bAlternateSetting != 0) continue;
+        bool seen = false;
+        for (ULONG i = 0; i < m_interfaceCount; ++i) seen = seen || m_interfaceNumbers[i] == iface->bInterfaceNumber;
+        // The stack's own search must find the same interface, or the
+        // request would carry a null entry.
+        if (!seen && FindInterface(iface->bInterfaceNumber, 0))
+            m_interfaceNumbers[m_interfaceCount++] = iface->bInterfaceNumber;
+    }
 }
 
 ULONG UsbDevice::GetCurrentFrame() const
@@ -75,7 +101,7 @@ NTSTATUS UsbDevice::Configure(PDEVICE_OBJECT lowerDevice)
     m_lowerDevice = lowerDevice;
     NTSTATUS status = GetDescriptor(USB_DEVICE_DESCRIPTOR_TYPE, 0, 0, &m_deviceDescriptor, sizeof(m_deviceDescriptor));
     if (NT_SUCCESS(status)) status = GetConfigurationDescriptor(0);
-    if (NT_SUCCESS(status)) status = SelectConfiguration(InterfaceCount());
+    if (NT_SUCCESS(status)) status = SelectConfiguration();
 
     if (!NT_SUCCESS(status)) {
         m_lowerDevice = nullptr;
@@ -84,21 +110,18 @@ NTSTATUS UsbDevice::Configure(PDEVICE_OBJECT lowerDevice)
     return status;
 }
 
-NTSTATUS UsbDevice::SelectConfiguration(ULONG count)
+NTSTATUS UsbDevice::SelectConfiguration()
 {
+    FindInterfaceNumbers();
+    const ULONG count = m_interfaceCount;
     auto* list = static_cast<PUSBD_INTERFACE_LIST_ENTRY>(
         AllocateBuffer((count + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY)));
     if (!list) return STATUS_INSUFFICIENT_RESOURCES;
 
     NTSTATUS status = STATUS_SUCCESS;
-    PUSB_INTERFACE_DESCRIPTOR first = FindInterface(-1, 0);
-    if (!first) status = STATUS_INTERNAL_ERROR;
-    for (ULONG i = 0; NT_SUCCESS(status) && i < count; ++i) {
-        list[i].InterfaceDescriptor = FindInterface(first->bInterfaceNumber + i, 0);
-        // A gap in the numbering would end the list early and leave the
-        // reply shorter than the model expects.
-        if (!list[i].InterfaceDescriptor) status = STATUS_DEVICE_CONFIGURATION_ERROR;
-    }
+    if (!FindInterface(-1, 0)) status = STATUS_INTERNAL_ERROR;
+    for (ULONG i = 0; NT_SUCCESS(status) && i < count; ++i)
+        list[i].InterfaceDescriptor = FindInterface(m_interfaceNumbers[i], 0);
 
     PURB urb = nullptr;
     if (NT_SUCCESS(status)) {
@@ -214,9 +237,10 @@ NTSTATUS UsbDevice::GetStringDescriptor(UCHAR index, PWCHAR buffer, ULONG size, 
 
 NTSTATUS UsbDevice::SelectInterface(ULONG index, UCHAR alternateSetting)
 {
-    const UCHAR number = static_cast<UCHAR>(BaseInterfaceNumber() + index);
+    if (index >= m_interfaceCount) return STATUS_INVALID_PARAMETER;
+    const UCHAR number = m_interfaceNumbers[index];
     PUSB_INTERFACE_DESCRIPTOR descriptor = FindInterface(number, alternateSetting);
-    if (!descriptor || index >= kMaxInterfaces) return STATUS_INVALID_PARAMETER;
+    if (!descriptor) return STATUS_INVALID_PARAMETER;
 
     const ULONG endpoints = descriptor->bNumEndpoints;
     // 16-bit arithmetic as the stack defines it: an interface without

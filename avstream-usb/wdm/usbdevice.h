@@ -27,6 +27,8 @@ public:
     ULONG DirectionBit() const { return (m_pipe.EndpointAddress >> 7) & 1; }
     // Null until paired; points into the configuration descriptor.
     PUSB_ENDPOINT_DESCRIPTOR Descriptor() const { return m_descriptor; }
+    // The bytes one isochronous audio packet of this pipe may carry.
+    ULONG AudioPacketSize() const;
 
     NTSTATUS AbortPipe();
     NTSTATUS ResetPipe();
@@ -89,13 +91,18 @@ public:
     // The bus's frame number; 0 without a bus interface record.
     ULONG GetCurrentFrame() const;
 
-    ULONG InterfaceCount() const;
+    // Interfaces configured; index i is the i-th interface number that has
+    // an alternate setting 0, in the order the configuration lists them.
+    ULONG InterfaceCount() const { return m_interfaceCount; }
     UsbInterface* GetInterface(ULONG index) const;
     PDEVICE_OBJECT LowerDevice() const { return m_lowerDevice; }
     const USB_DEVICE_DESCRIPTOR& DeviceDescriptor() const { return m_deviceDescriptor; }
     PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor() const { return m_configuration; }
     ULONG ConfigurationLength() const;
     const USB_BUS_INTERFACE_USBDI_V0* UsbdiInterface() const { return m_usbdi; }
+    // The bytes an isochronous audio packet may carry on an endpoint that
+    // declares `declared`.
+    ULONG AudioPacketSize(ULONG declared) const;
 
     // The first interface descriptor whose fields equal every argument that
     // is not -1, or null.
@@ -103,9 +110,11 @@ public:
                                             LONG subClass = -1, LONG protocol = -1) const;
 
 private:
-    UCHAR BaseInterfaceNumber() const;
+    // Fills the interface numbers from the configuration descriptor; a
+    // number missing from the sequence is passed over, not fatal.
+    void FindInterfaceNumbers();
     void FreeConfiguration();
-    NTSTATUS SelectConfiguration(ULONG count);
+    NTSTATUS SelectConfiguration();
 
     PDEVICE_OBJECT m_lowerDevice = nullptr;
     PUSB_BUS_INTERFACE_USBDI_V0 m_usbdi = nullptr;
@@ -113,4 +122,8 @@ private:
     PUSB_CONFIGURATION_DESCRIPTOR m_configuration = nullptr;
     USBD_CONFIGURATION_HANDLE m_configurationHandle = nullptr;
     UsbInterface* m_interfaces[kMaxInterfaces] = {};
+    // Written only by Configure (post-start, before any reader) and cleared
+    // with the configuration descriptor.
+    UCHAR m_interfaceNumbers[kMaxInterfaces] = {};
+    ULONG m_interfaceCount = 0;
 };

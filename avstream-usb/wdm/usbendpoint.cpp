@@ -35,6 +35,11 @@ NTSTATUS UsbEndpoint::CallLowerDriver(PIRP irp)
     return IoCallDriver(Device()->LowerDevice(), irp);
 }
 
+ULONG UsbEndpoint::AudioPacketSize() const
+{
+    return Device()->AudioPacketSize(m_pipe.MaximumPacketSize);
+}
+
 CCHAR UsbEndpoint::LowerStackSize() const
 {
     PDEVICE_OBJECT lower = m_parent->Device()->LowerDevice();

@@ -1,10 +1,7 @@
 // Arbitrary descriptor sets served by a virtual device: Configure and
 // Enumerate must not crash, leak or trip the verifier, whatever they get.
-//
-// Input: byte 0 chooses the product id low byte, byte 1 whether the vendor
-// id is forced to Marvolan's; then 18 bytes of device descriptor, then the
-// configuration descriptor, the last 16 bytes (if any) doubling as the
-// product string.
+// Input: see fuzzdescriptorset.h.
+#include "fuzzdescriptorset.h"
 #include "fuzzeroptions.h"
 #include "hardware/devices.h"
 #include "km/registrystore.h"
@@ -26,29 +23,6 @@ constexpr int kRunsPerBus = 500;
 
 std::unique_ptr<usbsim::Bus> g_bus;
 int g_runs = 0;
-
-usbsim::DescriptorSet MakeSet(const uint8_t* data, size_t size)
-{
-    usbsim::DescriptorSet set;
-    const uint8_t product = data[0];
-    const bool forceVendor = data[1] & 1;
-    data += 2;
-    size -= 2;
-    const size_t device = size < 18 ? size : 18;
-    set.device.assign(data, data + device);
-    if (set.device.size() == 18) {
-        if (forceVendor) {
-            set.device[8] = uint8_t(MRV_VENDOR_ID);
-            set.device[9] = uint8_t(MRV_VENDOR_ID >> 8);
-        }
-        set.device[10] = product % 0x14;
-        set.device[11] = 0;
-    }
-    set.configuration.assign(data + device, data + size);
-    if (size - device >= 16) set.strings[2].assign(data + size - 16, data + size);
-    set.strings[0] = usbsim::MakeLanguageList({0x0409});
-    return set;
-}
 
 }  // namespace
 
@@ -74,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const kmsim::PoolUsage before = kmsim::PoolOutstandingAll();
 
-    usbsim::BusDevice& plugged = g_bus->Plug(hardware::MakeDeviceFromDescriptors(MakeSet(data, size)));
+    usbsim::BusDevice& plugged = g_bus->Plug(hardware::MakeDeviceFromDescriptors(FuzzDescriptorSet(data, size)));
     kmsim::BindDeviceRegistryKeys(plugged.Pdo(), kDeviceKey, kDriverKey);
     KSDEVICE ksDevice{};
     ksDevice.PhysicalDeviceObject = plugged.Pdo();

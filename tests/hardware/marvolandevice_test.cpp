@@ -87,8 +87,8 @@ TEST(MarvolanDeviceTest, HostileDescriptorSetsGiveWhatTheyDescribeAndNoMore)
     }
 }
 
-// SET_CUR sampling frequency, as the host sends it.
-void SetRate(MarvolanDevice& device, UCHAR endpoint, ULONG rate)
+// SET_CUR sampling frequency, as the host sends it; the device's answer.
+USBD_STATUS SendRate(MarvolanDevice& device, UCHAR endpoint, ULONG rate)
 {
     usbsim::ControlRequest request;
     request.kind = usbsim::ControlRequest::Kind::Class;
@@ -98,7 +98,43 @@ void SetRate(MarvolanDevice& device, UCHAR endpoint, ULONG rate)
     request.index = endpoint;
     std::vector<uint8_t> data = {uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16)};
     ULONG transferred = 0;
-    ASSERT_EQ(device.Control(request, data, &transferred), USBD_STATUS_SUCCESS);
+    return device.Control(request, data, &transferred);
+}
+
+void SetRate(MarvolanDevice& device, UCHAR endpoint, ULONG rate)
+{
+    ASSERT_EQ(SendRate(device, endpoint, rate), USBD_STATUS_SUCCESS);
+}
+
+struct RateRequestCase {
+    MarvolanDevice::RateRequests answer;
+    bool renderStalls;
+    bool captureStalls;
+};
+
+class RateRequestsTest : public testing::TestWithParam<RateRequestCase> {};
+
+TEST_P(RateRequestsTest, StallOnTheDirectionsAsked)
+{
+    const std::unique_ptr<MarvolanDevice> device = MakeDevice(kClassCompliant);
+    device->SetRateRequests(GetParam().answer);
+    EXPECT_EQ(SendRate(*device, 0x03, 44100) == USBD_STATUS_STALL_PID, GetParam().renderStalls);
+    EXPECT_EQ(SendRate(*device, 0x84, 44100) == USBD_STATUS_STALL_PID, GetParam().captureStalls);
+    device->SetRateRequests(MarvolanDevice::RateRequests::Accepted);
+    EXPECT_EQ(SendRate(*device, 0x03, 48000), USBD_STATUS_SUCCESS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, RateRequestsTest,
+                         testing::Values(RateRequestCase{MarvolanDevice::RateRequests::Accepted, false, false},
+                                         RateRequestCase{MarvolanDevice::RateRequests::StalledOnRender, true, false},
+                                         RateRequestCase{MarvolanDevice::RateRequests::StalledOnCapture, false, true},
+                                         RateRequestCase{MarvolanDevice::RateRequests::Stalled, true, true}));
+
+TEST(MarvolanDeviceTest, AnAudioClass2SettingDeclaresItsChannelsInItsGeneralDescriptor)
+{
+    const std::unique_ptr<MarvolanDevice> device = MakeDeviceFromDescriptors(EightChannelSmallPackets());
+    EXPECT_EQ(device->AudioOut(0x03).Channels(), 8u);
+    EXPECT_EQ(device->AudioIn(0x84).Channels(), 2u);
 }
 
 ULONG FramesIn(MarvolanDevice& device, UCHAR endpoint, ULONG packets)

@@ -63,6 +63,8 @@ TEST(Enumerate, AStreamingInterfaceWithAFeedbackPipeMakesNoStream)
     DeviceTestBed bed(hardware::AudioStreamingWithFeedback());
     ASSERT_EQ(bed.Start(), STATUS_SUCCESS);
     EXPECT_EQ(bed.Device().RenderStreamCount(), 0u);
+    // Alternate setting 1 would hold bus bandwidth for nothing.
+    EXPECT_EQ(bed.Usb().CurrentAlternateSetting(1), 0);
 }
 
 TEST(Enumerate, NoBandwidthForTheAudioInterfaceFailsWithNothingRegistered)

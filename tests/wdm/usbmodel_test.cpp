@@ -1,6 +1,8 @@
 // The USB model the driver builds at post-start, and the request layer under
 // it, driven through virtual devices on the emulated bus.
 #include "devicetestbed.h"
+#include "hardware/classcompliant.h"
+#include "midiclient.h"
 
 #include <algorithm>
 
@@ -67,11 +69,51 @@ TEST(UsbModel, AConfigurationWithoutAlternateSettingZeroFailsBeforeAnySelection)
     EXPECT_EQ(bed.Device().Usb().ConfigurationDescriptor(), nullptr);
 }
 
-TEST(UsbModel, NonContiguousInterfaceNumbersAreAConfigurationFailure)
+// Interfaces 0, 1, 2, 4, 6, 7: the device was refused whole; each interface
+// that exists is configured and addressed by its place in the list.
+TEST(UsbModel, AGapInTheInterfaceNumbersLosesTheWholeDevice)
 {
-    DeviceTestBed bed(hardware::NonContiguousInterfaces());
-    EXPECT_EQ(bed.Configure(), STATUS_DEVICE_CONFIGURATION_ERROR);
-    EXPECT_EQ(bed.Usb().RequestCount(URB_FUNCTION_SELECT_CONFIGURATION), 0u);
+    DeviceTestBed bed(hardware::InterfacesNumberedWithGaps());
+    ASSERT_EQ(bed.Start(), STATUS_SUCCESS);
+    UsbDevice& usb = bed.Device().Usb();
+    ASSERT_EQ(usb.InterfaceCount(), 6u);
+    const UCHAR numbers[] = {0, 1, 2, 4, 6, 7};
+    for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(usb.GetInterface(i)->Information()->InterfaceNumber, numbers[i]);
+    EXPECT_EQ(CountRequests(bed.Usb(), URB_FUNCTION_SELECT_INTERFACE, 7, 0), 1u);
+    EXPECT_EQ(bed.Device().RenderStreamCount(), 1u);
+    EXPECT_EQ(bed.Device().CaptureStreamCount(), 1u);
+    // Class MIDI on 4 and 7, framed MIDI on 6: a pin pair per port.
+    EXPECT_EQ(bed.Device().MidiEndpointCount(), 6u);
+    EXPECT_EQ(bed.Filter().PinDescriptorsCount, 16u);
+}
+
+TEST(UsbModel, MIDIThroughAnInterfaceAfterAGapReachesTheWire)
+{
+    DriverTestBed bed;
+    ASSERT_EQ(bed.Plug(hardware::InterfacesNumberedWithGaps()), STATUS_SUCCESS);
+    kmsim::KsClientHandle* filter = bed.OpenFilter();
+    ASSERT_NE(filter, nullptr);
+    // Pins 0-3 audio, 4-7 interface 4, 8-11 interface 6, 12-15 interface 7.
+    MidiClient out(*filter, 12);
+    ASSERT_EQ(out.Status(), STATUS_SUCCESS);
+    out.Write({0x90, 0x3C, 0x64});
+    ASSERT_TRUE(out.Drain(bed));
+    bed.Bus().Flush();
+    EXPECT_EQ(bed.Hardware().MidiOut(0x09).Stream(), (std::vector<uint8_t>{0x90, 0x3C, 0x64}));
+}
+
+TEST(UsbModel, ANumberListedTwiceIsConfiguredOnce)
+{
+    using namespace hardware;
+    const Bytes configuration = Configuration(3, {
+        ClassCompliantVendor(0),
+        ClassCompliantVendor(0),  // the same number again
+        Interface(2, 0, 0, kClassVendor, 0),
+    });
+    DeviceTestBed bed(usbsim::DescriptorSet{DeviceDescriptor(hardware::kVendorId, kClassCompliant), configuration, {}});
+    ASSERT_EQ(bed.Configure(), STATUS_SUCCESS);
+    ASSERT_EQ(bed.Device().Usb().InterfaceCount(), 2u);
+    EXPECT_EQ(bed.Device().Usb().GetInterface(1)->Information()->InterfaceNumber, 2);
 }
 
 TEST(UsbModel, AConfigurationHeaderOfAnotherTypeIsADataError)
