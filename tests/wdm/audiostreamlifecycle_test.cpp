@@ -16,9 +16,9 @@ constexpr UCHAR kQuadRender = 0x01;
 
 class AudioStreamLifecycle : public testing::Test {
 protected:
-    void Plug(uint16_t product, const std::function<void(usbsim::BusDevice&)>& prepare = {})
+    void Plug(uint16_t product)
     {
-        ASSERT_EQ(m_bed.PlugHardware(hardware::MakeDevice(product), prepare), STATUS_SUCCESS);
+        ASSERT_EQ(m_bed.Plug(product), STATUS_SUCCESS);
         m_filter = m_bed.OpenFilter();
         ASSERT_NE(m_filter, nullptr);
         m_device = DeviceContext(*m_filter);
@@ -104,18 +104,15 @@ TEST_F(AudioStreamLifecycle, APinEnteringRunWhilePoweredDownStartsAtPowerUp)
     ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
 }
 
-// The device refuses the sampling-frequency request on one endpoint: the
-// capture endpoint's request comes first, the render endpoint's second.
-class RefusedSampleRate : public AudioStreamLifecycle, public testing::WithParamInterface<ULONG> {};
+// The device refuses the sampling-frequency request on the endpoints of
+// one direction, as one whose rate belongs to a clock entity does.
+using RateRequests = hardware::MarvolanDevice::RateRequests;
+class RefusedSampleRate : public AudioStreamLifecycle, public testing::WithParamInterface<RateRequests> {};
 
 TEST_P(RefusedSampleRate, RefusesThePinAndKeepsEveryStreamAtTheDeviceRate)
 {
     Plug(0x100);
-    m_bed.Usb().InjectFault({.action = usbsim::RequestFault::Action::Fail,
-                             .nth = GetParam(),
-                             .function = URB_FUNCTION_CLASS_ENDPOINT,
-                             .status = STATUS_UNSUCCESSFUL,
-                             .usbdStatus = USBD_STATUS_STALL_PID});
+    m_bed.Hardware().SetRateRequests(GetParam());
     StreamClient refused(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(44100, 24, 2));
     EXPECT_FALSE(NT_SUCCESS(refused.Status()));
     EXPECT_EQ(m_device->SampleRate(), 48000u);
@@ -123,32 +120,34 @@ TEST_P(RefusedSampleRate, RefusesThePinAndKeepsEveryStreamAtTheDeviceRate)
     EXPECT_EQ(m_device->RenderStream(0)->SampleRate(), 48000u);
     EXPECT_EQ(m_device->OpenAudioPins(), 0u);
 
-    // Nothing is held: the next pin asks the device again.
+    // Nothing is held: once the device takes the rate, the next pin has it.
+    m_bed.Hardware().SetRateRequests(RateRequests::Accepted);
     StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(44100, 24, 2));
     ASSERT_EQ(render.Status(), STATUS_SUCCESS);
     EXPECT_EQ(m_device->CaptureStream(0)->SampleRate(), 44100u);
     EXPECT_EQ(m_device->RenderStream(0)->SampleRate(), 44100u);
 }
 
-INSTANTIATE_TEST_SUITE_P(OnEitherEndpoint, RefusedSampleRate, testing::Values(1u, 2u),
-                         [](const auto& info) { return info.param == 1 ? "Capture" : "Render"; });
+INSTANTIATE_TEST_SUITE_P(OnEitherEndpoint, RefusedSampleRate,
+                         testing::Values(RateRequests::StalledOnCapture, RateRequests::StalledOnRender),
+                         [](const auto& info) {
+                             return info.param == RateRequests::StalledOnCapture ? "Capture" : "Render";
+                         });
 
 // A device that refuses every sampling-frequency request: its pins fail at
 // creation, instead of opening and never moving a frame.
 TEST_F(AudioStreamLifecycle, PinsOfADeviceThatRefusesEveryRateFailAtCreation)
 {
-    Plug(0x100, [](usbsim::BusDevice& usb) {
-        for (int i = 0; i < 16; ++i)
-            usb.InjectFault({.action = usbsim::RequestFault::Action::Fail,
-                             .function = URB_FUNCTION_CLASS_ENDPOINT,
-                             .status = STATUS_UNSUCCESSFUL,
-                             .usbdStatus = USBD_STATUS_STALL_PID});
-    });
+    auto device = hardware::MakeDevice(0x100);
+    device->SetRateRequests(RateRequests::Stalled);
+    ASSERT_EQ(m_bed.PlugHardware(std::move(device)), STATUS_SUCCESS);
+    m_filter = m_bed.OpenFilter();
+    ASSERT_NE(m_filter, nullptr);
     StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 2));
     StreamClient capture(m_bed.Bus(), *m_filter, kCapturePin, PcmFormat(48000, 24, 2));
     EXPECT_FALSE(NT_SUCCESS(render.Status()));
     EXPECT_FALSE(NT_SUCCESS(capture.Status()));
-    EXPECT_EQ(m_device->OpenAudioPins(), 0u);
+    EXPECT_EQ(m_bed.Bus().Transfers(m_bed.Usb(), 0x03).submitted, 0u);
 }
 
 }  // namespace
