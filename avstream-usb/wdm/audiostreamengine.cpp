@@ -79,10 +79,6 @@ NTSTATUS AudioStream::Start()
     WaitForIdle();
 
     RtlZeroMemory(m_buffer, SIZE_T(2) * m_packetStride * m_urbSize);
-    // Counted as starting until its transfers count it as active.
-    InterlockedIncrement(&StartingStreamCount);
-    const ULONG anchor = JoinFrameGrid(CurrentFrame());
-
     m_fracAccumulator = 0;
     // The first two render transfers carry silence, but sized from the rate
     // like every later one: a packet of the whole stride would exceed what
@@ -91,11 +87,20 @@ NTSTATUS AudioStream::Start()
         SizeRenderPackets(m_transfers[0]);
         SizeRenderPackets(m_transfers[1]);
     }
-    // Set before the hand-downs: a completion may come back at once.
-    m_nextFrame = anchor + 2 * m_urbSize;
-    WriteBooleanRelease(&m_running, TRUE);
-    NTSTATUS status = Submit(m_transfers[0], anchor);
-    if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+    // Counted as starting until its transfers count it as active.
+    InterlockedIncrement(&StartingStreamCount);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const ULONG anchor = JoinFrameGrid(CurrentFrame());
+        // Set before the hand-downs: a completion may come back at once.
+        m_nextFrame = anchor + 2 * m_urbSize;
+        WriteBooleanRelease(&m_running, TRUE);
+        status = Submit(m_transfers[0], anchor);
+        if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+        // A thread held up past the bus's scheduling window chose a frame
+        // that is gone: choose again from now.
+        if (NT_SUCCESS(status) || m_transfers[0].urb->UrbHeader.Status != USBD_STATUS_BAD_START_FRAME) break;
+    }
     InterlockedDecrement(&StartingStreamCount);
     // The transfer that was handed down drains by itself.
     if (!NT_SUCCESS(status)) WriteBooleanRelease(&m_running, FALSE);

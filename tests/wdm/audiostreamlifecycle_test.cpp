@@ -104,6 +104,22 @@ TEST_F(AudioStreamLifecycle, APinEnteringRunWhilePoweredDownStartsAtPowerUp)
     ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
 }
 
+// A start held up past the bus's scheduling window (a loaded machine) finds
+// its first frame gone; it chooses again instead of leaving the pin silent.
+TEST_F(AudioStreamLifecycle, AStartWhoseFirstFrameIsGoneChoosesAgain)
+{
+    Plug(hardware::kAudioMidi);
+    StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
+    m_bed.Usb().InjectFault({.action = usbsim::RequestFault::Action::Fail,
+                             .function = URB_FUNCTION_ISOCH_TRANSFER,
+                             .status = STATUS_UNSUCCESSFUL,
+                             .usbdStatus = USBD_STATUS_BAD_START_FRAME});
+    ASSERT_EQ(render.Run(), STATUS_SUCCESS);
+    Step(40);
+    EXPECT_GT(WirePackets(kQuadRender), 0u);
+    ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
+}
+
 // The device refuses the sampling-frequency request on the endpoints of
 // one direction, as one whose rate belongs to a clock entity does.
 using RateRequests = hardware::MarvolanDevice::RateRequests;
