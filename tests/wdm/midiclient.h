@@ -49,13 +49,15 @@ public:
     // bytes padded to four.
     Frame& Write(const std::vector<Bytes>& events)
     {
-        Bytes frame;
+        size_t total = 0;
+        for (const Bytes& event : events) total += (sizeof(KSMUSICFORMAT) + event.size() + 3) & ~size_t(3);
+        Bytes frame(total, 0);
+        size_t at = 0;
         for (const Bytes& event : events) {
             const KSMUSICFORMAT header{0, ULONG(event.size())};
-            const auto* raw = reinterpret_cast<const uint8_t*>(&header);
-            frame.insert(frame.end(), raw, raw + sizeof(header));
-            frame.insert(frame.end(), event.begin(), event.end());
-            frame.resize((frame.size() + 3) & ~size_t(3), 0);
+            std::memcpy(frame.data() + at, &header, sizeof(header));
+            std::copy(event.begin(), event.end(), frame.begin() + ptrdiff_t(at + sizeof(header)));
+            at += (sizeof(header) + event.size() + 3) & ~size_t(3);
         }
         return Queue(std::move(frame), IOCTL_KS_WRITE_STREAM, false);
     }
