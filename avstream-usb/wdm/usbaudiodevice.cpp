@@ -64,6 +64,20 @@ bool UsbAudioDevice::IsKinetraHidden()
     return value == 0;
 }
 
+template <class Action>
+NTSTATUS UsbAudioDevice::ForEachStream(Action action)
+{
+    for (ULONG i = 0; i < m_captureCount; ++i) {
+        NTSTATUS status = action(m_captureStreams[i]);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    for (ULONG i = 0; i < m_renderCount; ++i) {
+        NTSTATUS status = action(m_renderStreams[i]);
+        if (!NT_SUCCESS(status)) return status;
+    }
+    return STATUS_SUCCESS;
+}
+
 void UsbAudioDevice::RegisterAudioStream(AudioStream* stream)
 {
     if (!stream) return;
@@ -141,15 +155,7 @@ NTSTATUS UsbAudioDevice::SetUrbSize(ULONG value)
 
 NTSTATUS UsbAudioDevice::ResizeStreams(ULONG value)
 {
-    for (ULONG i = 0; i < m_captureCount; ++i) {
-        NTSTATUS status = m_captureStreams[i]->ChangeUrbSize(value);
-        if (!NT_SUCCESS(status)) return status;
-    }
-    for (ULONG i = 0; i < m_renderCount; ++i) {
-        NTSTATUS status = m_renderStreams[i]->ChangeUrbSize(value);
-        if (!NT_SUCCESS(status)) return status;
-    }
-    return STATUS_SUCCESS;
+    return ForEachStream([value](AudioStream* stream) { return stream->ChangeUrbSize(value); });
 }
 
 void UsbAudioDevice::GenerateDeviceEvent(const GUID* eventSet, ULONG eventId, ULONG dataSize, PVOID data)
@@ -183,15 +189,7 @@ NTSTATUS UsbAudioDevice::AcquireSampleRate(ULONG rate)
 
 NTSTATUS UsbAudioDevice::ApplySampleRate(ULONG rate)
 {
-    for (ULONG i = 0; i < m_captureCount; ++i) {
-        NTSTATUS status = m_captureStreams[i]->SetSampleRate(rate);
-        if (!NT_SUCCESS(status)) return status;
-    }
-    for (ULONG i = 0; i < m_renderCount; ++i) {
-        NTSTATUS status = m_renderStreams[i]->SetSampleRate(rate);
-        if (!NT_SUCCESS(status)) return status;
-    }
-    return STATUS_SUCCESS;
+    return ForEachStream([rate](AudioStream* stream) { return stream->SetSampleRate(rate); });
 }
 
 void UsbAudioDevice::ReleaseSampleRate()

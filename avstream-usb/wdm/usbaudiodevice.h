@@ -92,6 +92,10 @@ private:
     // (not -1), the class and subclass; null otherwise.
     UsbInterface* MatchInterface(ULONG index, ULONG pipes, LONG interfaceClass = -1, LONG subClass = -1);
     void AddAudioStream(UsbEndpoint* endpoint, ULONG channels);
+    // Every capture stream, then every render stream; stops at the first
+    // failure and returns it.
+    template <class Action>
+    NTSTATUS ForEachStream(Action action);
     NTSTATUS ResizeStreams(ULONG value);
     NTSTATUS ApplySampleRate(ULONG rate);
     template <class Variant>
