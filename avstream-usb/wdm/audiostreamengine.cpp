@@ -12,11 +12,25 @@ namespace {
 // when no stream runs; later streams join the grid at least kMinLead ahead.
 constexpr ULONG kStartLead = 10;
 constexpr ULONG kMinLead = 5;
+// Starts whose first frame the bus found gone, tried again from a new frame.
+constexpr ULONG kStartAttempts = 4;
 
 // The two top bits of a USBD status: 01 = pending.
 bool UrbPending(USBD_STATUS status)
 {
     return (ULONG(status) >> 30) == 1;
+}
+
+// A transfer that failed only because every packet's frame had passed when
+// it reached the bus (its thread was held up): lateness, which the next
+// hand-down makes up for on the grid, not a failing device.
+bool ReachedTheBusLate(const IsoTransfer& transfer)
+{
+    const auto& iso = transfer.urb->UrbIsochronousTransfer;
+    if (iso.Hdr.Status != USBD_STATUS_ISOCH_REQUEST_FAILED) return false;
+    for (ULONG k = 0; k < transfer.packets; ++k)
+        if (iso.IsoPacket[k].Status != USBD_STATUS_ISO_NOT_ACCESSED_LATE) return false;
+    return true;
 }
 }  // namespace
 
@@ -90,16 +104,18 @@ NTSTATUS AudioStream::Start()
     // Counted as starting until its transfers count it as active.
     InterlockedIncrement(&StartingStreamCount);
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (ULONG attempt = 0; attempt < kStartAttempts; ++attempt) {
         const ULONG anchor = JoinFrameGrid(CurrentFrame());
         // Set before the hand-downs: a completion may come back at once.
         m_nextFrame = anchor + 2 * m_urbSize;
         WriteBooleanRelease(&m_running, TRUE);
         status = Submit(m_transfers[0], anchor);
-        if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
         // A thread held up past the bus's scheduling window chose a frame
-        // that is gone: choose again from now.
-        if (NT_SUCCESS(status) || m_transfers[0].urb->UrbHeader.Status != USBD_STATUS_BAD_START_FRAME) break;
+        // that is gone: choose again from now. The refused transfer is not
+        // in flight, so its URB is ours to read.
+        if (!NT_SUCCESS(status) && m_transfers[0].urb->UrbHeader.Status == USBD_STATUS_BAD_START_FRAME) continue;
+        if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+        break;
     }
     InterlockedDecrement(&StartingStreamCount);
     // The transfer that was handed down drains by itself.
@@ -161,7 +177,7 @@ void AudioStream::CompleteTransfer(IsoTransfer& transfer, PIRP irp)
 
     const NTSTATUS status = irp->IoStatus.Status;
     if (irp->Cancel || status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED ||
-        USBD_ERROR(transfer.urb->UrbHeader.Status))
+        (USBD_ERROR(transfer.urb->UrbHeader.Status) && !ReachedTheBusLate(transfer)))
         WriteBooleanRelease(&m_running, FALSE);
 
     // One look at the running flag decides the pass: once clients have been

@@ -120,6 +120,23 @@ TEST_F(AudioStreamLifecycle, AStartWhoseFirstFrameIsGoneChoosesAgain)
     ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
 }
 
+// Both transfers reach the bus after their frames passed (a completion
+// thread held up for long): every packet is missed, which is lateness, not
+// a failing device; the stream falls back on the grid and plays on.
+TEST_F(AudioStreamLifecycle, TransfersThatReachedTheBusLateDoNotStopTheStream)
+{
+    Plug(hardware::kAudioMidi);
+    StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
+    ASSERT_EQ(render.Run(), STATUS_SUCCESS);
+    m_bed.Bus().SetCurrentFrame(m_bed.Bus().CurrentFrame() + 100);
+    m_bed.Bus().Flush();
+    const size_t packets = WirePackets(kQuadRender);
+    Step(40);
+    EXPECT_GT(WirePackets(kQuadRender), packets);
+    EXPECT_TRUE(m_device->RenderStream(0)->IsRunning());
+    ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
+}
+
 // The device refuses the sampling-frequency request on the endpoints of
 // one direction, as one whose rate belongs to a clock entity does.
 using RateRequests = hardware::MarvolanDevice::RateRequests;
