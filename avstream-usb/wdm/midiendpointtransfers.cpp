@@ -17,19 +17,24 @@ ULONG MidiEndpoint::CurrentFrame() const
 
 // The count and the idle event change together, so that a completion cannot
 // set the event after a new hand-down cleared it.
-void MidiEndpoint::AddOutstanding()
+bool MidiEndpoint::AddOutstanding(ULONG index)
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
-    if (InterlockedIncrement(&m_outstanding) == 1) KeClearEvent(&m_idleEvent);
+    const bool running = m_running;
+    if (running) {
+        m_counted[index] = 1;
+        if (++m_outstanding == 1) KeClearEvent(&m_idleEvent);
+    }
     KeReleaseSpinLock(&m_countLock, irql);
+    return running;
 }
 
 void MidiEndpoint::RemoveOutstanding()
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
-    if (InterlockedDecrement(&m_outstanding) == 0) KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
+    if (--m_outstanding == 0) KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
     KeReleaseSpinLock(&m_countLock, irql);
 }
 
@@ -64,9 +69,12 @@ NTSTATUS MidiEndpoint::SubmitTransfer(ULONG index, ULONG length, PUCHAR buffer)
 
     KeClearEvent(&m_bufferFree[index]);
     // Counted before the hand-down: a transfer may complete before the
-    // call returns, and its completion always uncounts it.
-    m_counted[index] = 1;
-    AddOutstanding();
+    // call returns, and its completion always uncounts it. A stopped
+    // endpoint sends nothing; its buffer stays busy until the next start.
+    if (!AddOutstanding(index)) {
+        m_fill[index] = 0;
+        return STATUS_DEVICE_NOT_READY;
+    }
     NTSTATUS status = m_endpoint->CallLowerDriver(irp);
     if (status != STATUS_PENDING && InterlockedExchange(&m_counted[index], 0) == 1) {
         // Failed without reaching the completion routine.
