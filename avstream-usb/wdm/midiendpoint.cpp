@@ -85,7 +85,8 @@ void MidiEndpoint::StopEndpoint()
     // A read repeated by its completion, or a packet sent by a pump that a
     // completion woke, may have been counted just before the stop and handed
     // down after the abort; the cancel reaches it either way.
-    for (PIRP irp : m_irps) IoCancelIrp(irp);
+    for (PIRP irp : m_irps)
+        if (irp) IoCancelIrp(irp);
     KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
     // The completion that uncounted the last transfer sets the idle event
     // inside the count lock and may not have left it yet; once we have had
