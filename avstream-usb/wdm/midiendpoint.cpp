@@ -68,7 +68,7 @@ void MidiEndpoint::StartEndpoint()
     if (DirectionBit() == 1) {
         // A read still in flight (a start without a stop) keeps its IRP.
         for (ULONG i = 0; i < 2; ++i)
-            if (!m_counted[i]) SubmitTransfer(i, 0, nullptr);
+            if (!ReadAcquire(&m_counted[i])) SubmitTransfer(i, 0, nullptr);
     } else {
         KeSetEvent(&m_bufferFree[0], IO_NO_INCREMENT, FALSE);
         KeSetEvent(&m_bufferFree[1], IO_NO_INCREMENT, FALSE);

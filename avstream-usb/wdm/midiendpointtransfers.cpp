@@ -23,7 +23,7 @@ bool MidiEndpoint::AddOutstanding(ULONG index)
     KeAcquireSpinLock(&m_countLock, &irql);
     const bool running = m_running;
     if (running) {
-        m_counted[index] = 1;
+        InterlockedExchange(&m_counted[index], 1);
         if (++m_outstanding == 1) KeClearEvent(&m_idleEvent);
     }
     KeReleaseSpinLock(&m_countLock, irql);

@@ -97,16 +97,20 @@ QueuedIrp* DropCancelledHead(Pin* pin)
     return RemoveFrame(pin, q.frames.begin());
 }
 
+// The pin is let go of before the completion, whose routines may stop or
+// close it.
 void Finish(QueuedIrp* done)
 {
     if (!done) return;
-    Pin* pin = done->pin;
+    StreamQueue& q = done->pin->queue;
     PIRP irp = done->irp;
     NTSTATUS status = done->cancelled ? STATUS_CANCELLED : STATUS_SUCCESS;
     delete done;
+    {
+        std::lock_guard lock(q.lock);
+        if (--q.requests == 0) q.requestsDone.notify_all();
+    }
     CompleteIrp(irp, status);
-    std::lock_guard lock(pin->queue.lock);
-    if (--pin->queue.requests == 0) pin->queue.requestsDone.notify_all();
 }
 
 // The cancel routine of a queued stream request: its frames leave the queue,
