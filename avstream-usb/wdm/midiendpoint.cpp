@@ -80,13 +80,15 @@ void MidiEndpoint::StopEndpoint()
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
     m_running = FALSE;
+    bool counted[2];
+    for (ULONG i = 0; i < 2; ++i) counted[i] = ReadAcquire(&m_counted[i]) != 0;
     KeReleaseSpinLock(&m_countLock, irql);
     m_endpoint->AbortPipe();
     // A read repeated by its completion, or a packet sent by a pump that a
     // completion woke, may have been counted just before the stop and handed
     // down after the abort; the cancel reaches it either way.
-    for (PIRP irp : m_irps)
-        if (irp) IoCancelIrp(irp);
+    for (ULONG i = 0; i < 2; ++i)
+        if (counted[i]) IoCancelIrp(m_irps[i]);
     KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
     // The completion that uncounted the last transfer sets the idle event
     // inside the count lock and may not have left it yet; once we have had

@@ -63,9 +63,10 @@ protected:
     void CompleteTransfer(PIRP irp);
     // Waits up to a second for buffer i to be free.
     bool WaitBufferFree(ULONG index);
-    // Counts a transfer about to be handed down; false once the endpoint
-    // has been stopped.
-    bool AddOutstanding(ULONG index);
+    // Builds transfer i and counts it, about to be handed down; false once
+    // the endpoint has been stopped.
+    bool PrepareTransfer(ULONG index, ULONG length, PUCHAR buffer);
+    void BuildTransfer(ULONG index, ULONG length, PUCHAR buffer);
     void RemoveOutstanding();
     // Allocates the transfer resources and the port on cable 0; false when
     // any allocation fails.
@@ -100,11 +101,11 @@ protected:
     PIRP m_irps[2] = {};
     _URB_BULK_OR_INTERRUPT_TRANSFER m_urbs[2] = {};
     // A stop waits without a time-out for every transfer it counted, so a
-    // transfer is counted only while the endpoint runs, and both under
-    // m_countLock: once StopEndpoint has cleared m_running there, nothing
-    // new is handed down, and cancelling the two IRPs reaches whatever was
-    // counted before (a cancel that comes before the hand-down makes the
-    // bus refuse it).
+    // transfer is built and counted only while the endpoint runs, and both
+    // under m_countLock: once StopEndpoint has cleared m_running there,
+    // nothing new is handed down, and cancelling the IRPs it found counted
+    // reaches whatever was counted before (a cancel that comes before the
+    // hand-down makes the bus refuse it).
     LONG m_outstanding = 0;      // under m_countLock
     BOOLEAN m_running = FALSE;   // under m_countLock
     KEVENT m_idleEvent;          // signalled while m_outstanding is 0; changed under m_countLock

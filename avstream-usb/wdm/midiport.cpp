@@ -127,6 +127,14 @@ void MidiPort::AddListener(UsbMidiPin* pin)
     KeReleaseSpinLock(&m_listenerLock, irql);
 }
 
+void MidiPort::StartListenerClock(UsbMidiPin* pin)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_listenerLock, &irql);
+    pin->SetStartFrame(m_endpoint->CurrentFrame());
+    KeReleaseSpinLock(&m_listenerLock, irql);
+}
+
 void MidiPort::RemoveListener(UsbMidiPin* pin)
 {
     KIRQL irql;

@@ -54,6 +54,10 @@ public:
     // A pin is stored once; a port with 16 listeners takes no more.
     void AddListener(UsbMidiPin* pin);
     void RemoveListener(UsbMidiPin* pin);
+    // Sets the pin's start frame to now under the listener lock, under
+    // which batches are stamped and delivered: none stamped before it
+    // reaches the pin after it.
+    void StartListenerClock(UsbMidiPin* pin);
 
 private:
     // Sets the bytes pumps may take (none: null and 0).

@@ -109,11 +109,7 @@ NTSTATUS UsbMidiPin::Close()
 NTSTATUS UsbMidiPin::SetDeviceState(KSSTATE to)
 {
     if (to == KSSTATE_RUN) {
-        const ULONG now = m_port->Endpoint()->CurrentFrame();
-        KIRQL irql;
-        KeAcquireSpinLock(&m_queueLock, &irql);
-        m_startFrame = now;
-        KeReleaseSpinLock(&m_queueLock, irql);
+        m_port->StartListenerClock(this);
         InterlockedExchange(&m_leavingRun, 0);
         return STATUS_SUCCESS;
     }
@@ -297,14 +293,11 @@ NTSTATUS UsbMidiPin::EnqueueMidiMessage(const MidiEvent& event, ULONG time)
     if (!message) return STATUS_INSUFFICIENT_RESOURCES;
     RtlZeroMemory(message, sizeof(*message));
     RtlCopyMemory(message->data, event.data, event.size);
+    message->time = time - m_startFrame;
     message->size = event.size;
 
     KIRQL irql;
     KeAcquireSpinLock(&m_queueLock, &irql);
-    // A batch stamped just before the pin entered RUN counts from 0, not
-    // from almost 2^32 ms back.
-    const LONG sinceStart = LONG(time - m_startFrame);
-    message->time = sinceStart > 0 ? ULONG(sinceStart) : 0;
     InsertTailList(&m_queue, &message->link);
     KeReleaseSpinLock(&m_queueLock, irql);
     return STATUS_SUCCESS;

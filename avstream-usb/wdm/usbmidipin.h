@@ -29,6 +29,8 @@ public:
     // Called by the port at dispatch level, with its listener lock held.
     virtual void EnqueueMidiMessages(const MidiEvent* events, ULONG count, ULONG time);
     NTSTATUS EnqueueMidiMessage(const MidiEvent& event, ULONG time);
+    // Called by the port with its listener lock held.
+    void SetStartFrame(ULONG frame) { m_startFrame = frame; }
 
     NTSTATUS Close();
     NTSTATUS Process();
@@ -50,7 +52,7 @@ private:
 
     PKSPIN m_pin;
     MidiPort* m_port;
-    ULONG m_startFrame = 0;  // under m_queueLock: arriving input reads it at dispatch level
+    ULONG m_startFrame = 0;  // under the port's listener lock, as batches are stamped
     BOOLEAN m_sysexHeld = FALSE;  // Process and Close only, which never run at once
     LIST_ENTRY m_queue;
     KSPIN_LOCK m_queueLock;
