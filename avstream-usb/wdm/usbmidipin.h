@@ -69,8 +69,8 @@ private:
     PKSSTREAM_HEADER m_writing = nullptr;  // the frame being written; under m_frameMutex
     // Non-zero from the moment the pin starts to leave RUN until it enters
     // it again: Process then gives up waiting for a hold and leaves the
-    // queue alone, so the stop finds no frame locked. Set under
-    // m_frameMutex, read there or interlocked.
+    // queue alone, so the stop finds no frame locked. Raised under
+    // m_frameMutex, cleared on entering RUN, read there or interlocked.
     volatile LONG m_leavingRun = 1;
     // Held by Process around each short use of a locked frame, and by a
     // state change that leaves RUN.
