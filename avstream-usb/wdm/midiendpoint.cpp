@@ -61,10 +61,14 @@ ULONG MidiEndpoint::DirectionBit() const
 void MidiEndpoint::StartEndpoint()
 {
     m_endpoint->ResetPipe();
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
+    m_running = TRUE;
+    KeReleaseSpinLock(&m_countLock, irql);
     if (DirectionBit() == 1) {
         // A read still in flight (a start without a stop) keeps its IRP.
         for (ULONG i = 0; i < 2; ++i)
-            if (!m_counted[i]) SubmitTransfer(i, 0, nullptr);
+            if (!ReadAcquire(&m_counted[i])) SubmitTransfer(i, 0, nullptr);
     } else {
         KeSetEvent(&m_bufferFree[0], IO_NO_INCREMENT, FALSE);
         KeSetEvent(&m_bufferFree[1], IO_NO_INCREMENT, FALSE);
@@ -73,12 +77,22 @@ void MidiEndpoint::StartEndpoint()
 
 void MidiEndpoint::StopEndpoint()
 {
+    KIRQL irql;
+    KeAcquireSpinLock(&m_countLock, &irql);
+    m_running = FALSE;
+    bool counted[2];
+    for (ULONG i = 0; i < 2; ++i) counted[i] = ReadAcquire(&m_counted[i]) != 0;
+    KeReleaseSpinLock(&m_countLock, irql);
     m_endpoint->AbortPipe();
-    if (m_outstanding > 0) KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    // A read repeated by its completion, or a packet sent by a pump that a
+    // completion woke, may have been counted just before the stop and handed
+    // down after the abort; the cancel reaches it either way.
+    for (ULONG i = 0; i < 2; ++i)
+        if (counted[i]) IoCancelIrp(m_irps[i]);
+    KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
     // The completion that uncounted the last transfer sets the idle event
     // inside the count lock and may not have left it yet; once we have had
     // the lock, it has, and the endpoint may be freed.
-    KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
     KeReleaseSpinLock(&m_countLock, irql);
     KeClearEvent(&m_bufferFree[0]);

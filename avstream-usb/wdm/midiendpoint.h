@@ -34,8 +34,8 @@ public:
     // Resets the pipe; an IN endpoint then keeps two reads in flight, an OUT
     // endpoint has both packet buffers free.
     void StartEndpoint();
-    // Aborts the pipe, waits for transfers in flight, and marks both OUT
-    // buffers busy until the next start.
+    // Refuses new transfers, aborts the pipe and cancels what is in flight,
+    // waits for it, and marks both OUT buffers busy until the next start.
     void StopEndpoint();
 
     // Held by a pump while it packs the ports' pending bytes, and by a port
@@ -63,7 +63,10 @@ protected:
     void CompleteTransfer(PIRP irp);
     // Waits up to a second for buffer i to be free.
     bool WaitBufferFree(ULONG index);
-    void AddOutstanding();
+    // Builds transfer i and counts it, about to be handed down; false once
+    // the endpoint has been stopped.
+    bool PrepareTransfer(ULONG index, ULONG length, PUCHAR buffer);
+    void BuildTransfer(ULONG index, ULONG length, PUCHAR buffer);
     void RemoveOutstanding();
     // Allocates the transfer resources and the port on cable 0; false when
     // any allocation fails.
@@ -97,8 +100,15 @@ protected:
     UsbEndpoint* m_endpoint;
     PIRP m_irps[2] = {};
     _URB_BULK_OR_INTERRUPT_TRANSFER m_urbs[2] = {};
-    volatile LONG m_outstanding = 0;
-    KEVENT m_idleEvent;
+    // A stop waits without a time-out for every transfer it counted, so a
+    // transfer is built and counted only while the endpoint runs, and both
+    // under m_countLock: once StopEndpoint has cleared m_running there,
+    // nothing new is handed down, and cancelling the IRPs it found counted
+    // reaches whatever was counted before (a cancel that comes before the
+    // hand-down makes the bus refuse it).
+    LONG m_outstanding = 0;      // under m_countLock
+    BOOLEAN m_running = FALSE;   // under m_countLock
+    KEVENT m_idleEvent;          // signalled while m_outstanding is 0; changed under m_countLock
     KSPIN_LOCK m_countLock;
     MidiParser m_parser;
     // Per transfer: 1 while counted in m_outstanding; the completion or a

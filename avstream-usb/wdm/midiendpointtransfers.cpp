@@ -16,20 +16,28 @@ ULONG MidiEndpoint::CurrentFrame() const
 }
 
 // The count and the idle event change together, so that a completion cannot
-// set the event after a new hand-down cleared it.
-void MidiEndpoint::AddOutstanding()
+// set the event after a new hand-down cleared it. The IRP is reused inside
+// the lock too: a stop cancels only IRPs it finds counted there, never one
+// being reset for its next hand-down.
+bool MidiEndpoint::PrepareTransfer(ULONG index, ULONG length, PUCHAR buffer)
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
-    if (InterlockedIncrement(&m_outstanding) == 1) KeClearEvent(&m_idleEvent);
+    const bool running = m_running;
+    if (running) {
+        BuildTransfer(index, length, buffer);
+        InterlockedExchange(&m_counted[index], 1);
+        if (++m_outstanding == 1) KeClearEvent(&m_idleEvent);
+    }
     KeReleaseSpinLock(&m_countLock, irql);
+    return running;
 }
 
 void MidiEndpoint::RemoveOutstanding()
 {
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
-    if (InterlockedDecrement(&m_outstanding) == 0) KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
+    if (--m_outstanding == 0) KeSetEvent(&m_idleEvent, IO_NO_INCREMENT, FALSE);
     KeReleaseSpinLock(&m_countLock, irql);
 }
 
@@ -40,7 +48,7 @@ bool MidiEndpoint::WaitBufferFree(ULONG index)
     return KeWaitForSingleObject(&m_bufferFree[index], Executive, KernelMode, FALSE, &timeout) != STATUS_TIMEOUT;
 }
 
-NTSTATUS MidiEndpoint::SubmitTransfer(ULONG index, ULONG length, PUCHAR buffer)
+void MidiEndpoint::BuildTransfer(ULONG index, ULONG length, PUCHAR buffer)
 {
     const bool in = DirectionBit() == 1;
     _URB_BULK_OR_INTERRUPT_TRANSFER& urb = m_urbs[index];
@@ -61,13 +69,19 @@ NTSTATUS MidiEndpoint::SubmitTransfer(ULONG index, ULONG length, PUCHAR buffer)
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
     next->Parameters.Others.Argument1 = &urb;
     IoSetCompletionRoutine(irp, OnMidiTransferComplete, this, TRUE, TRUE, TRUE);
+}
 
+NTSTATUS MidiEndpoint::SubmitTransfer(ULONG index, ULONG length, PUCHAR buffer)
+{
     KeClearEvent(&m_bufferFree[index]);
     // Counted before the hand-down: a transfer may complete before the
-    // call returns, and its completion always uncounts it.
-    m_counted[index] = 1;
-    AddOutstanding();
-    NTSTATUS status = m_endpoint->CallLowerDriver(irp);
+    // call returns, and its completion always uncounts it. A stopped
+    // endpoint sends nothing; its buffer stays busy until the next start.
+    if (!PrepareTransfer(index, length, buffer)) {
+        m_fill[index] = 0;
+        return STATUS_DEVICE_NOT_READY;
+    }
+    NTSTATUS status = m_endpoint->CallLowerDriver(m_irps[index]);
     if (status != STATUS_PENDING && InterlockedExchange(&m_counted[index], 0) == 1) {
         // Failed without reaching the completion routine.
         m_fill[index] = 0;

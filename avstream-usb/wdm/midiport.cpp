@@ -15,14 +15,25 @@ namespace {
 constexpr ULONG kPumpBudget = 3;
 }
 
-void MidiPort::AcquireOutput(const UsbMidiPin* pin)
+bool MidiPort::AcquireOutput(const UsbMidiPin* pin, volatile LONG* abandon)
 {
     ExAcquireFastMutex(&m_outputMutex);
     while (m_sysexHolder && m_sysexHolder != pin) {
+        // Cleared after a wake-up for another pin, so the wait is real.
+        KeClearEvent(&m_sysexEnded);
         ExReleaseFastMutex(&m_outputMutex);
+        // Looked at after the clear: a wake-up that came before it is seen
+        // here, one that comes after it ends the wait.
+        if (abandon && InterlockedCompareExchange(abandon, 0, 0) != 0) return false;
         KeWaitForSingleObject(&m_sysexEnded, Executive, KernelMode, FALSE, nullptr);
         ExAcquireFastMutex(&m_outputMutex);
     }
+    return true;
+}
+
+void MidiPort::WakeWaiters()
+{
+    KeSetEvent(&m_sysexEnded, IO_NO_INCREMENT, FALSE);
 }
 
 void MidiPort::ReleaseOutput(const UsbMidiPin* pin, bool hold)
@@ -113,6 +124,14 @@ void MidiPort::AddListener(UsbMidiPin* pin)
             break;
         }
     }
+    KeReleaseSpinLock(&m_listenerLock, irql);
+}
+
+void MidiPort::StartListenerClock(UsbMidiPin* pin)
+{
+    KIRQL irql;
+    KeAcquireSpinLock(&m_listenerLock, &irql);
+    pin->SetStartFrame(m_endpoint->CurrentFrame());
     KeReleaseSpinLock(&m_listenerLock, irql);
 }
 

@@ -82,12 +82,14 @@ UsbMidiPin::UsbMidiPin(PKSPIN pin, MidiPort* port) : m_pin(pin), m_port(port)
     InitializeListHead(&m_queue);
     KeInitializeSpinLock(&m_queueLock);
     ExInitializeNPagedLookasideList(&m_messagePool, nullptr, nullptr, 0, sizeof(MidiMessage), kMidiMessageTag, 0);
+    ExInitializeFastMutex(&m_frameMutex);
 }
 
 UsbMidiPin::~UsbMidiPin()
 {
     while (MidiMessage* message = TakeHead()) ExFreeToNPagedLookasideList(&m_messagePool, message);
     ExDeleteNPagedLookasideList(&m_messagePool);
+    FreeBuffer(m_event);
 }
 
 NTSTATUS UsbMidiPin::Close()
@@ -106,7 +108,18 @@ NTSTATUS UsbMidiPin::Close()
 
 NTSTATUS UsbMidiPin::SetDeviceState(KSSTATE to)
 {
-    if (to == KSSTATE_RUN) m_startFrame = m_port->Endpoint()->CurrentFrame();
+    if (to == KSSTATE_RUN) {
+        m_port->StartListenerClock(this);
+        InterlockedExchange(&m_leavingRun, 0);
+        return STATUS_SUCCESS;
+    }
+    // Once this returns, Process touches no frame until the next RUN; a
+    // write waiting for another pin's hold gives up.
+    ExAcquireFastMutex(&m_frameMutex);
+    InterlockedExchange(&m_leavingRun, 1);
+    m_writing = nullptr;
+    ExReleaseFastMutex(&m_frameMutex);
+    m_port->WakeWaiters();
     return STATUS_SUCCESS;
 }
 
@@ -117,7 +130,6 @@ NTSTATUS UsbMidiPin::Process()
 
 void UsbMidiPin::WriteEvent(const UCHAR* bytes, ULONG n)
 {
-    m_port->AcquireOutput(this);
     if (!m_sysexHeld) {
         // The cable stays ours until the SysEx ends.
         for (ULONG i = 0; i < n && !m_sysexHeld; ++i) m_sysexHeld = bytes[i] == 0xF0;
@@ -130,19 +142,80 @@ void UsbMidiPin::WriteEvent(const UCHAR* bytes, ULONG n)
     m_port->ReleaseOutput(this, m_sysexHeld);
 }
 
-NTSTATUS UsbMidiPin::ProcessOut()
+bool UsbMidiPin::ReserveEventCopy(ULONG n)
 {
-    while (PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(m_pin, KSSTREAM_POINTER_STATE_LOCKED)) {
+    if (n <= m_eventCapacity) return true;
+    FreeBuffer(m_event);
+    m_event = static_cast<PUCHAR>(AllocateBuffer(n));
+    m_eventCapacity = m_event ? n : 0;
+    return m_event != nullptr;
+}
+
+bool UsbMidiPin::CopyLeadingEvent(ULONG* length)
+{
+    *length = 0;
+    ExAcquireFastMutex(&m_frameMutex);
+    PKSSTREAM_POINTER pointer = nullptr;
+    for (;;) {
+        if (InterlockedCompareExchange(&m_leavingRun, 0, 0) != 0) break;
+        pointer = KsPinGetLeadingEdgeStreamPointer(m_pin, KSSTREAM_POINTER_STATE_LOCKED);
+        if (!pointer) break;
         const ULONG remaining = pointer->Offset->Remaining;
         auto* frame = static_cast<const UCHAR*>(pointer->Offset->Data);
+        ULONG n = 0;
         if (remaining >= kEventHeader) {
-            auto* event = reinterpret_cast<const KSMUSICFORMAT*>(frame);
-            ULONG n = event->ByteCount;
+            n = reinterpret_cast<const KSMUSICFORMAT*>(frame)->ByteCount;
             if (n > remaining - kEventHeader) n = remaining - kEventHeader;
-            if (n > 0) WriteEvent(frame + kEventHeader, n);
         }
-        // Only the frame's first event is sent; the whole frame is used.
-        KsStreamPointerAdvanceOffsetsAndUnlock(pointer, remaining, 0, FALSE);
+        // Only the frame's first event is sent. One with nothing to send (or
+        // that cannot be copied) is used up at once; the next is looked at.
+        if (n == 0 || !ReserveEventCopy(n)) {
+            KsStreamPointerAdvanceOffsetsAndUnlock(pointer, remaining, 0, FALSE);
+            continue;
+        }
+        RtlCopyMemory(m_event, frame + kEventHeader, n);
+        // All but the last byte is used: the frame stays queued until the
+        // event is out, and a frame already being written is told apart
+        // from a new one by what it has left.
+        m_writing = pointer->StreamHeader;
+        KsStreamPointerAdvanceOffsetsAndUnlock(pointer, remaining - 1, 0, FALSE);
+        *length = n;
+        break;
+    }
+    ExReleaseFastMutex(&m_frameMutex);
+    return *length > 0;
+}
+
+void UsbMidiPin::CompleteWrittenFrame()
+{
+    ExAcquireFastMutex(&m_frameMutex);
+    if (m_writing && InterlockedCompareExchange(&m_leavingRun, 0, 0) == 0) {
+        if (PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(m_pin, KSSTREAM_POINTER_STATE_LOCKED)) {
+            const bool ours = pointer->StreamHeader == m_writing && pointer->Offset->Remaining == 1;
+            if (ours) {
+                KsStreamPointerAdvanceOffsetsAndUnlock(pointer, 1, 0, FALSE);
+            } else {
+                KsStreamPointerUnlock(pointer, FALSE);
+            }
+        }
+    }
+    m_writing = nullptr;
+    ExReleaseFastMutex(&m_frameMutex);
+}
+
+NTSTATUS UsbMidiPin::ProcessOut()
+{
+    for (;;) {
+        // Waiting for another pin's SysEx to end happens with no frame
+        // locked; a pin leaving RUN stops waiting.
+        if (!m_port->AcquireOutput(this, &m_leavingRun)) break;
+        ULONG n = 0;
+        if (!CopyLeadingEvent(&n)) {
+            m_port->ReleaseOutput(this, m_sysexHeld);
+            break;
+        }
+        WriteEvent(m_event, n);
+        CompleteWrittenFrame();
     }
     return STATUS_PENDING;
 }

@@ -17,14 +17,12 @@ void IoAcquireCancelSpinLock(PKIRQL Irql) { KeAcquireSpinLock(&g_cancelSpinLock,
 
 void IoReleaseCancelSpinLock(KIRQL Irql) { KeReleaseSpinLock(&g_cancelSpinLock, Irql); }
 
-BOOLEAN IoCancelIrp(PIRP Irp)
+namespace {
+
+// Sets Cancel and runs the cancel routine, if one is still set. Harmless on
+// an IRP that completes meanwhile, as long as its memory stays.
+BOOLEAN CancelIrp(PIRP Irp)
 {
-    if (!kmsim::IrpIsLive(Irp)) {
-        char text[96];
-        snprintf(text, sizeof text, "IoCancelIrp(IRP %p): not a live IRP", (void*)Irp);
-        kmsim::ReportViolation("irp", text);
-        return FALSE;
-    }
     KIRQL irql;
     IoAcquireCancelSpinLock(&irql);
     Irp->Cancel = TRUE;
@@ -43,4 +41,22 @@ BOOLEAN IoCancelIrp(PIRP Irp)
         IoReleaseCancelSpinLock(irql);
     }
     return TRUE;
+}
+
+}  // namespace
+
+BOOLEAN IoCancelIrp(PIRP Irp)
+{
+    if (!kmsim::IrpIsLive(Irp)) {
+        char text[96];
+        snprintf(text, sizeof text, "IoCancelIrp(IRP %p): not a live IRP", (void*)Irp);
+        kmsim::ReportViolation("irp", text);
+        return FALSE;
+    }
+    return CancelIrp(Irp);
+}
+
+BOOLEAN kmsim::CancelIssuedIrp(PIRP irp)
+{
+    return kmsim::IrpIsLive(irp) ? CancelIrp(irp) : FALSE;
 }

@@ -23,4 +23,10 @@ void IrpForgetRange(uintptr_t begin, uintptr_t end);
 // Whether the IRP is known and not yet completed to its top.
 bool IrpIsLive(PIRP irp);
 
+// IoCancelIrp for the I/O manager on a request it sent and has not freed
+// yet: one that has just completed (its final completion is waiting for the
+// caller's lock) is left alone, not reported, as Windows' CancelIo does
+// with the requests still on its list.
+BOOLEAN CancelIssuedIrp(PIRP irp);
+
 }  // namespace kmsim

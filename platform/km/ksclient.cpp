@@ -163,6 +163,8 @@ KsStreamRequest::~KsStreamRequest()
 
 bool KsStreamRequest::Done() { return KeReadStateEvent(&done_) != 0; }
 
+BOOLEAN KsStreamRequest::Cancel() { return irp_ ? IoCancelIrp(irp_) : FALSE; }
+
 NTSTATUS KsStreamRequest::Wait()
 {
     if (irp_) {

@@ -22,6 +22,8 @@ public:
 
     bool Done();
     NTSTATUS Wait();  // the final status
+    // IoCancelIrp on the request (the request keeps its IRP until waited for).
+    BOOLEAN Cancel();
     ULONG_PTR Information() const { return information_; }
 
 private:

@@ -8,6 +8,7 @@
 #include <ks.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <thread>
@@ -80,10 +81,17 @@ struct Filter {
 
 // A stream request (IOCTL_KS_WRITE_STREAM / READ_STREAM) waiting on a pin,
 // and its frames: one per KSSTREAM_HEADER, in order.
+// Its frames leave the queue as they are used, when the pin stops, resets or
+// closes, or when the request is cancelled (a frame the minidriver holds
+// locked leaves when it is unlocked); the request completes when the last
+// one has left, by whoever took the cancel routine back, or by the cancel
+// routine itself.
 struct QueuedIrp {
     PIRP irp = nullptr;
+    Pin* pin = nullptr;
     ULONG framesLeft = 0;
     bool cancelled = false;
+    bool cancelRan = false;  // the cancel routine has been and gone; under the queue lock
 };
 
 struct Frame {
@@ -94,6 +102,10 @@ struct Frame {
 
 struct StreamQueue {
     std::recursive_mutex lock;
+    // Requests not yet completed; a stop waits for the ones whose cancel
+    // routine is on its way, so none outlives the pin.
+    size_t requests = 0;
+    std::condition_variable_any requestsDone;
     std::list<Frame> frames;
     KSSTREAM_POINTER leading{};  // the one leading-edge pointer handed out
     bool locked = false;

@@ -6,8 +6,8 @@
 // header's Size steps to the next. The request stays pending until all its
 // frames are used up or ejected, then completes with Information = the
 // length of the header array. Frames are the client's memory, used in place.
-// Queued requests end when the pin stops, resets or closes (STATUS_CANCELLED);
-// they carry no cancel routine of their own.
+// Queued requests end when the pin stops, resets or closes, or when they are
+// cancelled (STATUS_CANCELLED).
 #include "km/ksobjects.h"
 #include "km/verifier.h"
 
@@ -63,24 +63,81 @@ void CompleteIrp(PIRP irp, NTSTATUS status)
     IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
 
-// Takes the head frame off the queue; returns the IRP to complete when it was
-// the request's last frame. Call with the queue lock held.
-QueuedIrp* RetireHead(Pin* pin)
+// Under the queue lock, once a request's last frame has left the queue:
+// the request if this caller completes it. A cancel routine that is about to
+// run completes it instead; one that has run already left it to us.
+QueuedIrp* TakeForCompletion(QueuedIrp* queued)
 {
-    Frame frame = pin->queue.frames.front();
-    pin->queue.frames.pop_front();
-    if (!IsSinkTakingData(pin)) frame.header->DataUsed = frame.done;
-    if (--frame.owner->framesLeft == 0) return frame.owner;
+    if (IoSetCancelRoutine(queued->irp, nullptr) || queued->cancelRan) return queued;
     return nullptr;
 }
 
+// A frame leaves the queue; returns the request to complete when it was the
+// request's last frame. Call with the queue lock held.
+QueuedIrp* RemoveFrame(Pin* pin, std::list<Frame>::iterator frame)
+{
+    QueuedIrp* owner = frame->owner;
+    pin->queue.frames.erase(frame);
+    return --owner->framesLeft == 0 ? TakeForCompletion(owner) : nullptr;
+}
+
+QueuedIrp* RetireHead(Pin* pin)
+{
+    Frame& frame = pin->queue.frames.front();
+    if (!IsSinkTakingData(pin)) frame.header->DataUsed = frame.done;
+    return RemoveFrame(pin, pin->queue.frames.begin());
+}
+
+// Once the head frame is unlocked: a frame of a cancelled request that the
+// cancel routine had to leave because it was locked goes now.
+QueuedIrp* DropCancelledHead(Pin* pin)
+{
+    StreamQueue& q = pin->queue;
+    if (q.locked || q.frames.empty() || !q.frames.front().owner->cancelRan) return nullptr;
+    return RemoveFrame(pin, q.frames.begin());
+}
+
+// The pin is let go of before the completion, whose routines may stop or
+// close it.
 void Finish(QueuedIrp* done)
 {
     if (!done) return;
+    StreamQueue& q = done->pin->queue;
     PIRP irp = done->irp;
     NTSTATUS status = done->cancelled ? STATUS_CANCELLED : STATUS_SUCCESS;
     delete done;
+    {
+        std::lock_guard lock(q.lock);
+        if (--q.requests == 0) q.requestsDone.notify_all();
+    }
     CompleteIrp(irp, status);
+}
+
+// The cancel routine of a queued stream request: its frames leave the queue,
+// and it completes as cancelled once none is left.
+void CancelQueuedRequest(PDEVICE_OBJECT, PIRP irp)
+{
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    auto* queued = static_cast<QueuedIrp*>(irp->Tail.Overlay.DriverContext[0]);
+    StreamQueue& q = queued->pin->queue;
+    QueuedIrp* done = nullptr;
+    {
+        std::lock_guard lock(q.lock);
+        queued->cancelled = true;
+        queued->cancelRan = true;
+        for (auto it = q.frames.begin(); it != q.frames.end() && queued->framesLeft > 0;) {
+            if (it->owner != queued || (it == q.frames.begin() && q.locked)) {
+                ++it;
+                continue;
+            }
+            auto next = std::next(it);
+            q.frames.erase(it);
+            --queued->framesLeft;
+            it = next;
+        }
+        if (queued->framesLeft == 0) done = queued;
+    }
+    Finish(done);
 }
 
 Pin* LivePinOfPointer(const char* routine, PKSSTREAM_POINTER pointer)
@@ -218,13 +275,15 @@ void FlushStreamQueue(Pin* pin)
             ReportViolation("ks", "pin stopped or closed while its stream pointer is locked");
             pin->queue.locked = false;
         }
-        for (Frame& frame : pin->queue.frames) {
-            frame.owner->cancelled = true;
-            if (--frame.owner->framesLeft == 0) done.push_back(frame.owner);
+        while (!pin->queue.frames.empty()) {
+            pin->queue.frames.front().owner->cancelled = true;
+            if (QueuedIrp* last = RemoveFrame(pin, pin->queue.frames.begin())) done.push_back(last);
         }
-        pin->queue.frames.clear();
     }
     for (QueuedIrp* irp : done) Finish(irp);
+    // Requests whose cancel routine was on its way complete there.
+    std::unique_lock lock(pin->queue.lock);
+    pin->queue.requestsDone.wait(lock, [pin] { return pin->queue.requests == 0; });
 }
 
 NTSTATUS DispatchStream(PIRP irp)
@@ -269,11 +328,25 @@ NTSTATUS DispatchStream(PIRP irp)
     }
     if (pin->ks.DeviceState == KSSTATE_STOP || pin->ks.ResetState == KSRESET_BEGIN) return STATUS_INVALID_DEVICE_STATE;
 
-    auto* queued = new QueuedIrp{irp, ULONG(frames.size()), false};
+    auto* queued = new QueuedIrp{irp, pin, ULONG(frames.size())};
+    irp->Tail.Overlay.DriverContext[0] = queued;
     IoMarkIrpPending(irp);
     {
         std::lock_guard lock(pin->queue.lock);
+        ++pin->queue.requests;
         for (PKSSTREAM_HEADER header : frames) pin->queue.frames.push_back(Frame{queued, header, 0});
+        IoSetCancelRoutine(irp, CancelQueuedRequest);
+        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+            // Cancelled before the routine was in place: it ends here.
+            queued->cancelled = true;
+            queued->cancelRan = true;
+            pin->queue.frames.remove_if([queued](const Frame& frame) { return frame.owner == queued; });
+            queued->framesLeft = 0;
+        }
+    }
+    if (queued->cancelRan) {
+        Finish(queued);
+        return STATUS_PENDING;
     }
     if (!(pin->ks.Descriptor->Flags & KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING)) ProcessPin(pin);
     return STATUS_PENDING;
@@ -322,7 +395,11 @@ void KsStreamPointerUnlock(PKSSTREAM_POINTER StreamPointer, BOOLEAN Eject)
         std::lock_guard lock(pin->queue.lock);
         if (!pin->queue.locked) kmsim::ReportViolation("ks", "KsStreamPointerUnlock: the pointer is not locked");
         pin->queue.locked = false;
-        if (Eject && !pin->queue.frames.empty()) done = RetireHead(pin);
+        if (Eject && !pin->queue.frames.empty()) {
+            done = RetireHead(pin);
+        } else {
+            done = DropCancelledHead(pin);
+        }
     }
     Finish(done);
 }
@@ -356,12 +433,15 @@ NTSTATUS Advance(const char* routine, PKSSTREAM_POINTER pointer, ULONG inUsed, U
         }
         frame.done += used;
         if (used == remaining || eject) done = RetireHead(pin);
+        if (unlock) {
+            pin->queue.locked = false;
+            if (!done) done = DropCancelledHead(pin);
+        }
         if (pin->queue.frames.empty()) {
             status = STATUS_DEVICE_NOT_READY;
         } else {
             PointAt(pin, pin->queue.frames.front());
         }
-        if (unlock) pin->queue.locked = false;
     }
     Finish(done);
     return status;

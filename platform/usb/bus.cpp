@@ -433,8 +433,15 @@ NTSTATUS Bus::MakePending(Pending pending, const Admission& admit)
     {
         std::lock_guard lock(m_lock);
         // Admission and joining the list are one step, so the worker never
-        // seals a frame between a transfer's schedule and its arrival.
-        if (admit) refusal = admit(pending);
+        // seals a frame between a transfer's schedule and its arrival. A
+        // device unplugged since it accepted the request is looked at here,
+        // under the lock of the unplug's sweep: a request either joins the
+        // list before the sweep or is refused, never left behind it.
+        if (!pending.device->Connected()) {
+            refusal = Failure(USBD_STATUS_DEVICE_GONE);
+        } else if (admit) {
+            refusal = admit(pending);
+        }
         if (!refusal) {
             pending.urb->UrbHeader.Status = USBD_STATUS_PENDING;
             IoMarkIrpPending(irp);

@@ -29,13 +29,13 @@ UsbMidiPin& PinContext(MidiClient& client)
     return *static_cast<UsbMidiPin*>(pin->ks.Context);
 }
 
-// Whether the pin's Process has its frame in hand: a writer inside the
-// driver, blocked or about to be.
+// Whether the pin's Process is running with a frame queued: a writer
+// inside the driver, blocked or about to be.
 bool InsideProcess(MidiClient& client)
 {
     kmsim::ks::Pin* pin = kmsim::ks::PinOfFileObject(client.Pin().FileObject());
-    std::lock_guard lock(pin->queue.lock);
-    return pin->queue.locked;
+    std::lock_guard guard(pin->queue.processGuard);
+    return pin->queue.processing && kmsim::ks::HasQueuedFrames(pin);
 }
 
 // Reads `count` events in frames of `frameBytes`, once what the device had

@@ -182,23 +182,27 @@ bool CancelFileRequests(KernelFile* file)
     std::lock_guard lock(file->mutex);
     std::vector<PIRP> pending(file->pending.begin(), file->pending.end());
     for (PIRP irp : pending) {
-        // Completion removes the IRP under the lock we hold, so each one is
-        // still live when cancelled, unless the cancel of an earlier one
-        // completed it here.
-        if (file->pending.count(irp)) IoCancelIrp(irp);
+        // The final completion removes and frees the IRP under the lock we
+        // hold, so each one is still allocated here (unless the cancel of
+        // an earlier one completed it on this thread); one completed on
+        // another thread may be waiting for the lock to leave the list.
+        if (file->pending.count(irp)) kmsim::CancelIssuedIrp(irp);
     }
     return !pending.empty();
 }
 
+// The last handle's close: cleanup first, then what is still pending is
+// cancelled and waited for, and the close request goes once nothing refers
+// to the file object.
 void CloseFile(KernelFile* file)
 {
     if (!file) return;
+    SendSimple(file, IRP_MJ_CLEANUP);
     CancelFileRequests(file);
     {
         std::unique_lock lock(file->mutex);
         file->idle.wait(lock, [file] { return file->pending.empty(); });
     }
-    SendSimple(file, IRP_MJ_CLEANUP);
     Release(file);
 }
 

@@ -137,6 +137,47 @@ TEST_F(KsStreamTest, StoppingCancelsQueuedRequests)
     EXPECT_EQ(request->Wait(), STATUS_CANCELLED);
 }
 
+TEST_F(KsStreamTest, ACancelledRequestLeavesTheQueueAndTheOnesBehindItStay)
+{
+    std::unique_ptr<KsClientHandle> pin;
+    ASSERT_EQ(CreateRenderPin(*filter_, &pin), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    Frames first({Counting(8, 0), Counting(8, 8)});
+    Frames second({Counting(8, 16)});
+    std::unique_ptr<KsStreamRequest> cancelled, kept;
+    pin->SubmitStream(IOCTL_KS_WRITE_STREAM, first.headers.data(), first.Bytes(), &cancelled);
+    pin->SubmitStream(IOCTL_KS_WRITE_STREAM, second.headers.data(), second.Bytes(), &kept);
+
+    EXPECT_TRUE(cancelled->Cancel());
+    EXPECT_EQ(cancelled->Wait(), STATUS_CANCELLED);
+    EXPECT_FALSE(kept->Done());
+    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(KsPin(kRenderPin), KSSTREAM_POINTER_STATE_LOCKED);
+    ASSERT_NE(pointer, nullptr);
+    EXPECT_EQ(pointer->StreamHeader, &second.headers[0]);
+    KsStreamPointerAdvanceOffsetsAndUnlock(pointer, 8, 0, FALSE);
+    EXPECT_EQ(kept->Wait(), STATUS_SUCCESS);
+}
+
+// The minidriver may be using a locked frame: the request ends once it is
+// unlocked, and the frame is not handed out again.
+TEST_F(KsStreamTest, ACancelledRequestWhoseFrameIsLockedEndsWhenItIsUnlocked)
+{
+    std::unique_ptr<KsClientHandle> pin;
+    ASSERT_EQ(CreateRenderPin(*filter_, &pin), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
+    Frames frames({Counting(8, 0), Counting(8, 8)});
+    std::unique_ptr<KsStreamRequest> request;
+    pin->SubmitStream(IOCTL_KS_WRITE_STREAM, frames.headers.data(), frames.Bytes(), &request);
+    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(KsPin(kRenderPin), KSSTREAM_POINTER_STATE_LOCKED);
+    ASSERT_NE(pointer, nullptr);
+
+    EXPECT_TRUE(request->Cancel());
+    EXPECT_FALSE(request->Done());
+    KsStreamPointerUnlock(pointer, FALSE);
+    EXPECT_EQ(request->Wait(), STATUS_CANCELLED);
+    EXPECT_EQ(KsPinGetLeadingEdgeStreamPointer(KsPin(kRenderPin), KSSTREAM_POINTER_STATE_LOCKED), nullptr);
+}
+
 TEST_F(KsStreamTest, ClosingThePinCancelsQueuedRequests)
 {
     std::unique_ptr<KsClientHandle> pin;

@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+
 namespace {
 
 using usbsim::CompletionMode;
@@ -307,6 +311,49 @@ TEST_F(BusFaultTest, ReportsSelectInterfaceWithAForeignConfigurationHandle)
     UrbBuffer select = SelectInterfaceUrb(reinterpret_cast<USBD_CONFIGURATION_HANDLE>(0x1234), 0, 1, 2);
     EXPECT_EQ(Submit(device.Pdo(), select.Get()), STATUS_INVALID_PARAMETER);
     EXPECT_TRUE(violations.Saw("urb", "configuration handle"));
+}
+
+}  // namespace
+
+namespace {
+
+// A read sent while the cable is pulled: it is either swept up by the unplug
+// or refused, never left pending on a device that is gone.
+TEST(BusUnplugRace, ATransferAcceptedAsTheCableGoesIsStillCompleted)
+{
+    usbsim::Bus bus;
+    constexpr int kRounds = 400;
+    for (int round = 0; round < kRounds && !testing::Test::HasFailure(); ++round) {
+        usbsim::BusDevice& device = bus.Plug(hardware::MakeDevice(hardware::kRawMidiA));
+        Configuration config(device.Pdo());
+        ASSERT_EQ(config.Status(), STATUS_SUCCESS);
+        const USBD_PIPE_INFORMATION& pipe = config.Pipe(0, 1);
+
+        struct Read {
+            URB urb{};
+            uint8_t data[64]{};
+            std::unique_ptr<Submission> submission;
+        };
+        std::vector<std::unique_ptr<Read>> reads;
+        std::atomic<int> sent{0};
+        std::thread reader([&] {
+            for (;;) {
+                auto read = std::make_unique<Read>();
+                BuildBulkTransfer(&read->urb, pipe.PipeHandle, read->data, sizeof read->data, true);
+                read->submission = std::make_unique<Submission>(device.Pdo(), &read->urb);
+                const bool refused = read->submission->Returned() != STATUS_PENDING;
+                reads.push_back(std::move(read));
+                ++sent;
+                if (refused) return;
+            }
+        });
+        while (sent.load() < 1 + round % 3) std::this_thread::yield();
+        bus.Unplug(device);
+        reader.join();
+        bus.Flush();
+        ASSERT_EQ(bus.Transfers(device, pipe.EndpointAddress).pending, 0u) << "round " << round;
+        for (auto& read : reads) EXPECT_EQ(read->submission->Wait(), STATUS_DEVICE_NOT_CONNECTED);
+    }
 }
 
 }  // namespace
