@@ -6,6 +6,7 @@
 #include "filterdescriptor.h"
 #include "midiendpoint.h"
 #include "registry.h"
+#include "widetext.h"
 
 UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
 {
@@ -17,7 +18,7 @@ UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
             m_deviceKey = key;
     }
     ULONG urbSize = 0;
-    if (NT_SUCCESS(ReadDeviceDword(u"UrbSize", &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = urbSize;
+    if (NT_SUCCESS(ReadDeviceDword(WIDE("UrbSize"), &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = urbSize;
 }
 
 UsbAudioDevice::~UsbAudioDevice()
@@ -60,7 +61,7 @@ bool UsbAudioDevice::IsKinetraHidden()
 {
     if (DontHideKinetraPorts != 0) return false;
     ULONG value = 0;
-    ReadDeviceDword(u"DontHideKinetraPorts", &value);
+    ReadDeviceDword(WIDE("DontHideKinetraPorts"), &value);
     return value == 0;
 }
 
@@ -133,7 +134,7 @@ NTSTATUS UsbAudioDevice::SetUrbSize(ULONG value)
     for (ULONG i = 0; i < m_renderCount; ++i) m_renderStreams[i]->Resume();
     KsReleaseDevice(m_ksDevice);
 
-    WriteDeviceDword(u"UrbSize", value);
+    WriteDeviceDword(WIDE("UrbSize"), value);
     return STATUS_SUCCESS;
 }
 
