@@ -138,6 +138,9 @@ endfunction()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 
 add_subdirectory(avstream-usb/wdm)
+# The ASIO driver is a 64-bit deliverable; its client library is compiled
+# here against the user-mode headers until the driver's DLL links it.
 if(MRV_PE_MACHINE STREQUAL "x64")
+  add_subdirectory(avstream-usb/asiodrv)
   add_subdirectory(tests/wine)
 endif()
