@@ -137,6 +137,15 @@ endfunction()
 # Windows programs of the tests run under Wine, in a prefix of this build.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run)
 
+# mrv_add_wine_test(NAME name COMMAND program args...): a CTest test (label
+# "wine") that runs a Windows program of this build under Wine.
+function(mrv_add_wine_test)
+  cmake_parse_arguments(W "" "NAME" "COMMAND" ${ARGN})
+  add_test(NAME wine_${W_NAME} COMMAND ${W_COMMAND})
+  set_tests_properties(wine_${W_NAME} PROPERTIES LABELS wine
+    ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all")
+endfunction()
+
 add_subdirectory(avstream-usb/wdm)
 # The ASIO driver is a 64-bit deliverable; its client library is compiled
 # here against the user-mode headers until the driver's DLL links it.
