@@ -34,7 +34,7 @@ if(MRV_PE_MACHINE STREQUAL "x64")
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 endif()
 
-add_compile_options(-Wall -Wextra -Werror -Wno-missing-field-initializers)
+add_compile_options(${MRV_WARNINGS})
 
 # MinGW-w64's kernel headers with the workarounds for their defects.
 function(mrv_kernel_headers target)
