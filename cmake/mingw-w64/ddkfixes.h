@@ -1,5 +1,6 @@
 // Workarounds for defects of MinGW-w64's kernel-mode headers, force-included
-// into every kernel-mode source of the Windows build and nowhere else.
+// into every source of the Windows build that uses those headers, and nowhere
+// else.
 // Each entry names the defect; drop it when the headers are mended.
 #pragma once
 
