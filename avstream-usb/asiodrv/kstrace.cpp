@@ -1,5 +1,7 @@
 #include "kstrace.h"
 
+#include <stdio.h>
+
 namespace {
 
 constexpr size_t kTraceBufferSize = 260;

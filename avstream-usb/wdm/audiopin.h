@@ -3,6 +3,10 @@
 
 #include "kernelobject.h"
 
+#include <windef.h>
+// Kernel code has no GDI bitmap types.
+#define NOBITMAP
+#include <mmreg.h>
 #include <ks.h>
 #include <ksmedia.h>
 

@@ -3,6 +3,7 @@
 #include "filterdescriptor.h"
 #include "filterproperties.h"
 #include "usbaudiodevice.h"
+#include "widetext.h"
 
 namespace {
 
@@ -54,9 +55,10 @@ NTSTATUS PostStart(PKSDEVICE device)
 
     KsAcquireDevice(device);
     PKSFILTERFACTORY factory = nullptr;
+    WCHAR referenceString[] = WIDE("GLOBAL");
     NTSTATUS factoryStatus =
-        KsCreateFilterFactory(device->FunctionalDeviceObject, context->FilterDescriptor()->Descriptor(), u"GLOBAL",
-                              nullptr, 0, nullptr, nullptr, &factory);
+        KsCreateFilterFactory(device->FunctionalDeviceObject, context->FilterDescriptor()->Descriptor(),
+                              referenceString, nullptr, 0, nullptr, nullptr, &factory);
     if (NT_SUCCESS(factoryStatus) && factory) {
         WCHAR product[kProductStringBytes / sizeof(WCHAR)] = {};
         // A product string cut to the buffer is still a good name.

@@ -4,11 +4,12 @@
 #include "driverglobals.h"
 #include "kernelobject.h"
 #include "registry.h"
+#include "widetext.h"
 
 namespace {
 
 constexpr ULONG kKeyPathBytes = 260;
-constexpr WCHAR kParametersSuffix[] = u"\\Parameters";
+constexpr WCHAR kParametersSuffix[] = WIDE("\\Parameters");
 
 const KSDEVICE_DESCRIPTOR kDeviceDescriptor = {
     .Dispatch = &UsbAudioDeviceDispatch,
@@ -46,7 +47,7 @@ void ReadServiceParameters(PUNICODE_STRING registryPath)
     HANDLE key = nullptr;
     if (!NT_SUCCESS(ZwOpenKey(&key, GENERIC_READ, &attributes))) return;
     ULONG value = 0;
-    if (NT_SUCCESS(ReadDword(key, u"DontHideKinetraPorts", &value))) DontHideKinetraPorts = value;
+    if (NT_SUCCESS(ReadDword(key, WIDE("DontHideKinetraPorts"), &value))) DontHideKinetraPorts = value;
     ZwClose(key);
 }
 

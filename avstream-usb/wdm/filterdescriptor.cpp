@@ -2,6 +2,8 @@
 
 #include "filtertemplates.h"
 
+#include <new>
+
 DynamicFilterDescriptor* DynamicFilterDescriptor::Create()
 {
     void* memory = ExAllocatePoolWithTag(PagedPool, sizeof(DynamicFilterDescriptor), kBufferTag);

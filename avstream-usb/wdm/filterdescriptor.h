@@ -4,6 +4,7 @@
 
 #include "kernelobject.h"
 
+#include <windef.h>
 #include <ks.h>
 #include <ksmedia.h>
 

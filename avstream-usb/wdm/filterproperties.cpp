@@ -3,6 +3,9 @@
 #include "devicesettings.h"
 #include "midiport.h"
 #include "usbaudiodevice.h"
+#include "widetext.h"
+
+#include <stdio.h>
 
 namespace {
 
@@ -70,7 +73,7 @@ NTSTATUS SetFriendlyName(PKSFILTERFACTORY factory, PCWSTR text)
     NTSTATUS status = IoOpenDeviceInterfaceRegistryKey(link, KEY_ALL_ACCESS, &key);
     if (NT_SUCCESS(status)) {
         UNICODE_STRING name;
-        RtlInitUnicodeString(&name, u"FriendlyName");
+        RtlInitUnicodeString(&name, WIDE("FriendlyName"));
         status = ZwSetValueKey(key, &name, 0, REG_SZ, copy, size);
         ZwClose(key);
     }
@@ -95,7 +98,7 @@ NTSTATUS ReadFriendlyName(PKSFILTERFACTORY factory, PWCHAR buffer, ULONG size)
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     UNICODE_STRING name;
-    RtlInitUnicodeString(&name, u"FriendlyName");
+    RtlInitUnicodeString(&name, WIDE("FriendlyName"));
     ULONG returned = 0;
     status = ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, workSize, &returned);
     if (NT_SUCCESS(status) && info->Type == REG_SZ)
@@ -128,7 +131,7 @@ NTSTATUS PinNameHandler(PIRP irp, PKSIDENTIFIER request, PVOID data)
         ExFreePoolWithTag(name, kBufferTag);
         return STATUS_INVALID_PARAMETER;
     }
-    FormatIntoBuffer(name + characters, capacity - characters, u": Port %d", int(port->Cable() + 1));
+    FormatIntoBuffer(name + characters, capacity - characters, WIDE(": Port %d"), int(port->Cable() + 1));
     characters = BoundedLength(name, capacity);
 
     const ULONG required = ULONG((characters + 1) * sizeof(WCHAR));

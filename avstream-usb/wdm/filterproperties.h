@@ -4,6 +4,7 @@
 
 #include "kernelobject.h"
 
+#include <windef.h>
 #include <ks.h>
 
 NTSTATUS PinNameHandler(PIRP irp, PKSIDENTIFIER request, PVOID data);

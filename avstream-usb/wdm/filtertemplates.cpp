@@ -11,8 +11,8 @@ constexpr KSDATARANGE_AUDIO AudioRange(const GUID& specifier, ULONG rate)
 {
     KSDATARANGE_AUDIO range{};
     range.DataRange.FormatSize = sizeof(KSDATARANGE_AUDIO);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    range.DataRange.MajorFormat = {STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO)};
+    range.DataRange.SubFormat = {STATICGUIDOF(KSDATAFORMAT_SUBTYPE_PCM)};
     range.DataRange.Specifier = specifier;
     range.MaximumChannels = 2;
     range.MinimumBitsPerSample = 16;
@@ -25,9 +25,9 @@ constexpr KSDATARANGE_AUDIO AudioRange(const GUID& specifier, ULONG rate)
 constexpr KSDATARANGE_AUDIO kAnalogBridgeRange = [] {
     KSDATARANGE_AUDIO range{};
     range.DataRange.FormatSize = sizeof(KSDATARANGE_AUDIO);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_ANALOG;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    range.DataRange.MajorFormat = {STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO)};
+    range.DataRange.SubFormat = {STATICGUIDOF(KSDATAFORMAT_SUBTYPE_ANALOG)};
+    range.DataRange.Specifier = {STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)};
     return range;
 }();
 
@@ -35,23 +35,23 @@ constexpr KSDATARANGE_MUSIC MidiRange(const GUID& subFormat)
 {
     KSDATARANGE_MUSIC range{};
     range.DataRange.FormatSize = sizeof(KSDATARANGE_MUSIC);
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+    range.DataRange.MajorFormat = {STATICGUIDOF(KSDATAFORMAT_TYPE_MUSIC)};
     range.DataRange.SubFormat = subFormat;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
-    range.Technology = KSMUSIC_TECHNOLOGY_PORT;
+    range.DataRange.Specifier = {STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)};
+    range.Technology = {STATICGUIDOF(KSMUSIC_TECHNOLOGY_PORT)};
     range.ChannelMask = 0x0000FFFF;
     return range;
 }
 
-constexpr KSDATARANGE_MUSIC kVisibleMidiRange = MidiRange(KSDATAFORMAT_SUBTYPE_MIDI);
-constexpr KSDATARANGE_MUSIC kHiddenMidiRange = MidiRange(KSDATAFORMAT_SUBTYPE_HiddenMidi);
+constexpr KSDATARANGE_MUSIC kVisibleMidiRange = MidiRange({STATICGUIDOF(KSDATAFORMAT_SUBTYPE_MIDI)});
+constexpr KSDATARANGE_MUSIC kHiddenMidiRange = MidiRange({STATICGUIDOF(KSDATAFORMAT_SUBTYPE_HiddenMidi)});
 
 constexpr KSDATARANGE kMidiBusRange = [] {
     KSDATARANGE range{};
     range.FormatSize = sizeof(KSDATARANGE);
-    range.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
-    range.SubFormat = KSDATAFORMAT_SUBTYPE_MIDI_BUS;
-    range.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    range.MajorFormat = {STATICGUIDOF(KSDATAFORMAT_TYPE_MUSIC)};
+    range.SubFormat = {STATICGUIDOF(KSDATAFORMAT_SUBTYPE_MIDI_BUS)};
+    range.Specifier = {STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)};
     return range;
 }();
 
@@ -129,16 +129,17 @@ constexpr ULONG kMidiPinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY | KSPIN_FLA
 }  // namespace
 
 const KSDATARANGE_AUDIO kAudioRanges[4] = {
-    AudioRange(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX, kOfferedSampleRates[0]),
-    AudioRange(KSDATAFORMAT_SPECIFIER_DSOUND, kOfferedSampleRates[0]),
-    AudioRange(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX, kOfferedSampleRates[1]),
-    AudioRange(KSDATAFORMAT_SPECIFIER_DSOUND, kOfferedSampleRates[1]),
+    AudioRange({STATICGUIDOF(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX)}, kOfferedSampleRates[0]),
+    AudioRange({STATICGUIDOF(KSDATAFORMAT_SPECIFIER_DSOUND)}, kOfferedSampleRates[0]),
+    AudioRange({STATICGUIDOF(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX)}, kOfferedSampleRates[1]),
+    AudioRange({STATICGUIDOF(KSDATAFORMAT_SPECIFIER_DSOUND)}, kOfferedSampleRates[1]),
 };
 
 const PKSDATARANGE kVisibleMidiRanges[1] = {(PKSDATARANGE)&kVisibleMidiRange};
 const PKSDATARANGE kHiddenMidiRanges[1] = {(PKSDATARANGE)&kHiddenMidiRange};
 
-const GUID kFilterCategories[3] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER, KSCATEGORY_CAPTURE};
+const GUID kFilterCategories[3] = {
+    {STATICGUIDOF(KSCATEGORY_AUDIO)}, {STATICGUIDOF(KSCATEGORY_RENDER)}, {STATICGUIDOF(KSCATEGORY_CAPTURE)}};
 
 const KSAUTOMATION_TABLE kFilterAutomation = {
     .PropertySetsCount = 2,

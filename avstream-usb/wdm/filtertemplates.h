@@ -2,6 +2,8 @@
 // ranges, categories and automation tables.
 #pragma once
 
+#include <ntddk.h>
+#include <windef.h>
 #include <ks.h>
 #include <ksmedia.h>
 

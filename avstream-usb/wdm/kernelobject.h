@@ -8,6 +8,14 @@ constexpr ULONG kObjectTag = 0x774E434B;
 // Buffers of the USB and filter layers: bytes "mrvu" in memory order.
 constexpr ULONG kBufferTag = 0x7576726D;
 
+// Tagged allocation, as the driver's objects use it: zero-filled pool memory,
+// or null (the kernel build has no exceptions). The kernel has no operator
+// new of its own, so the driver defines these (kernelobject.cpp).
+void* __cdecl operator new(size_t size, POOL_TYPE pool, ULONG tag) noexcept;
+void* __cdecl operator new[](size_t size, POOL_TYPE pool, ULONG tag) noexcept;
+void __cdecl operator delete(void* p, POOL_TYPE pool, ULONG tag) noexcept;
+void __cdecl operator delete[](void* p, POOL_TYPE pool, ULONG tag) noexcept;
+
 // Driver objects come zero-filled from non-paged pool and return to it; a
 // failed allocation yields null (the kernel build has no exceptions).
 class KernelObject {

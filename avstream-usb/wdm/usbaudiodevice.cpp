@@ -6,6 +6,7 @@
 #include "filterdescriptor.h"
 #include "midiendpoint.h"
 #include "registry.h"
+#include "widetext.h"
 
 UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
 {
@@ -17,7 +18,7 @@ UsbAudioDevice::UsbAudioDevice(PKSDEVICE ksDevice) : m_ksDevice(ksDevice)
             m_deviceKey = key;
     }
     ULONG urbSize = 0;
-    if (NT_SUCCESS(ReadDeviceDword(u"UrbSize", &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = LONG(urbSize);
+    if (NT_SUCCESS(ReadDeviceDword(WIDE("UrbSize"), &urbSize)) && IsValidUrbSize(urbSize)) m_urbSize = LONG(urbSize);
 }
 
 UsbAudioDevice::~UsbAudioDevice()
@@ -60,7 +61,7 @@ bool UsbAudioDevice::IsKinetraHidden()
 {
     if (DontHideKinetraPorts != 0) return false;
     ULONG value = 0;
-    ReadDeviceDword(u"DontHideKinetraPorts", &value);
+    ReadDeviceDword(WIDE("DontHideKinetraPorts"), &value);
     return value == 0;
 }
 
@@ -144,7 +145,7 @@ NTSTATUS UsbAudioDevice::SetUrbSize(ULONG value)
     if (value != old && NT_SUCCESS(status)) {
         WriteRelease(&m_urbSize, LONG(value));
         GenerateDeviceEvent(&KSEVENTSETID_DeviceSettings, KSEVENT_DEVICESETTINGS_CHANGED, sizeof(value), &value);
-        WriteDeviceDword(u"UrbSize", value);
+        WriteDeviceDword(WIDE("UrbSize"), value);
     } else if (!NT_SUCCESS(status)) {
         // Streams already rebuilt go back to the size still in force.
         ResizeStreams(old);

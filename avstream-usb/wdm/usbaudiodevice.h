@@ -7,6 +7,7 @@
 #include "passivelock.h"
 #include "usbdevice.h"
 
+#include <windef.h>
 #include <ks.h>
 
 class AudioStream;

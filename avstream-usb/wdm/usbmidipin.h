@@ -6,6 +6,7 @@
 #include "kernelobject.h"
 #include "midiport.h"
 
+#include <windef.h>
 #include <ks.h>
 #include <ksmedia.h>
 

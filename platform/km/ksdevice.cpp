@@ -72,9 +72,10 @@ NTSTATUS CreateStaticFactories(Device* device)
 {
     const KSDEVICE_DESCRIPTOR* descriptor = device->ks.Descriptor;
     if (!descriptor || !descriptor->FilterDescriptors) return STATUS_SUCCESS;
+    WCHAR referenceString[] = u"GLOBAL";
     for (ULONG i = 0; i < descriptor->FilterDescriptorsCount; ++i) {
         NTSTATUS status = KsCreateFilterFactory(device->ks.FunctionalDeviceObject, descriptor->FilterDescriptors[i],
-                                                u"GLOBAL", nullptr, 0, nullptr, nullptr, nullptr);
+                                                referenceString, nullptr, 0, nullptr, nullptr, nullptr);
         if (!NT_SUCCESS(status)) return status;
     }
     return STATUS_SUCCESS;

@@ -145,7 +145,7 @@ bool ResolveDeviceInterface(const std::u16string& symbolicLink, PDEVICE_OBJECT* 
 using namespace kmsim::ks;
 
 NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT DeviceObject, const KSFILTER_DESCRIPTOR* Descriptor,
-                               PCWSTR RefString, PSECURITY_DESCRIPTOR SecurityDescriptor,
+                               PWSTR RefString, PSECURITY_DESCRIPTOR SecurityDescriptor,
                                ULONG CreateItemFlags, PFNKSFILTERFACTORYPOWER SleepCallback,
                                PFNKSFILTERFACTORYPOWER WakeCallback, PKSFILTERFACTORY* FilterFactory)
 {

@@ -251,22 +251,3 @@ void FreePool(PVOID P, const ULONG* expectedTag, const char* routine)
 void ExFreePoolWithTag(PVOID P, ULONG Tag) { FreePool(P, &Tag, "ExFreePoolWithTag"); }
 
 void ExFreePool(PVOID P) { FreePool(P, nullptr, "ExFreePool"); }
-
-void* operator new(size_t size, POOL_TYPE pool, ULONG tag) noexcept
-{
-    void* p = ExAllocatePoolWithTag(pool, size, tag);
-    if (p) memset(p, 0, size);
-    return p;
-}
-
-void* operator new[](size_t size, POOL_TYPE pool, ULONG tag) noexcept { return operator new(size, pool, tag); }
-
-void operator delete(void* p, POOL_TYPE, ULONG) noexcept
-{
-    if (p) ExFreePool(p);
-}
-
-void operator delete[](void* p, POOL_TYPE, ULONG) noexcept
-{
-    if (p) ExFreePool(p);
-}

@@ -431,7 +431,7 @@ void KsFilterAcquireControl(PKSFILTER Filter);
 void KsFilterReleaseControl(PKSFILTER Filter);
 
 NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT DeviceObject, const KSFILTER_DESCRIPTOR* Descriptor,
-                               PCWSTR RefString, PSECURITY_DESCRIPTOR SecurityDescriptor,
+                               PWSTR RefString, PSECURITY_DESCRIPTOR SecurityDescriptor,
                                ULONG CreateItemFlags, PFNKSFILTERFACTORYPOWER SleepCallback,
                                PFNKSFILTERFACTORYPOWER WakeCallback,
                                PKSFILTERFACTORY* FilterFactory);

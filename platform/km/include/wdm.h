@@ -232,14 +232,6 @@ PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes);
 void ExFreePoolWithTag(PVOID P, ULONG Tag);
 void ExFreePool(PVOID P);
 
-#ifdef __cplusplus
-// Tagged allocation of driver objects: zero-filled pool memory, or null.
-void* operator new(size_t size, POOL_TYPE pool, ULONG tag) noexcept;
-void* operator new[](size_t size, POOL_TYPE pool, ULONG tag) noexcept;
-void operator delete(void* p, POOL_TYPE pool, ULONG tag) noexcept;
-void operator delete[](void* p, POOL_TYPE pool, ULONG tag) noexcept;
-#endif
-
 // Lookaside lists: fixed-size blocks from pool.
 typedef PVOID (*PALLOCATE_FUNCTION)(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag);
 typedef void (*PFREE_FUNCTION)(PVOID Buffer);

@@ -24,3 +24,12 @@ inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b);
 // variables keep one copy per program.
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
+
+// Kernel-streaming headers also publish a GUID's value as the macro
+// STATIC_<name>, for tables initialized without running code:
+// {STATICGUIDOF(KSCATEGORY_AUDIO)}. DEFINE_GUIDSTRUCT defines the GUID
+// from that macro.
+#define STATICGUIDOF(guid) STATIC_##guid
+#define DEFINE_GUIDSTRUCT(text, name) DEFINE_GUID_OF_VALUES(name, STATIC_##name)
+#define DEFINE_GUID_OF_VALUES(name, ...) DEFINE_GUID(name, __VA_ARGS__)
+#define DEFINE_GUIDNAMED(name) name

@@ -86,22 +86,6 @@ TEST(Pool, AllocationCountCountsFailedAllocationsToo)
     ExFreePool(p);
 }
 
-TEST(Pool, TaggedNewGivesZeroedMemoryAndNullOnFailure)
-{
-    struct Object {
-        int values[16];
-    };
-    auto* object = new (NonPagedPool, kTag) Object;
-    ASSERT_NE(object, nullptr);
-    for (int v : object->values) EXPECT_EQ(v, 0);
-    EXPECT_EQ(kmsim::PoolOutstanding(kTag).bytes, sizeof(Object));
-    operator delete(object, NonPagedPool, kTag);
-
-    kmsim::FailTag(kTag);
-    EXPECT_EQ(new (NonPagedPool, kTag) Object, nullptr);
-    EXPECT_EQ(new (NonPagedPool, kTag) Object[3], nullptr);
-}
-
 struct PoolMisuse {
     const char* name;
     void (*misuse)();

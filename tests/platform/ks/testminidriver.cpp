@@ -50,8 +50,9 @@ NTSTATUS PostStart(PKSDEVICE device)
     if (!g_state.createFactory) return STATUS_SUCCESS;
     g_filterTable.PropertySetsCount = g_state.pinNameHandled ? 2 : 1;
     KsAcquireDevice(device);
-    NTSTATUS status = KsCreateFilterFactory(device->FunctionalDeviceObject, &kFilterDescriptor, u"GLOBAL", nullptr, 0,
-                                            nullptr, nullptr, &g_state.factory);
+    WCHAR referenceString[] = u"GLOBAL";
+    NTSTATUS status = KsCreateFilterFactory(device->FunctionalDeviceObject, &kFilterDescriptor, referenceString, nullptr,
+                                            0, nullptr, nullptr, &g_state.factory);
     KsReleaseDevice(device);
     return status;
 }
