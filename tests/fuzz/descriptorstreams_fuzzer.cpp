@@ -223,10 +223,7 @@ void UseFilter(ULONG urbSize)
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     DisablePerInputLeakScan(argc, argv);
-    kmsim::SetViolationHandler([](const kmsim::Violation& v) {
-        std::fprintf(stderr, "verifier (%s): %s\n", v.category.c_str(), v.message.c_str());
-        std::abort();
-    });
+    AbortOnVerifierFindings();
     // Requests never time out here, but keep any wait short.
     kmsim::SetTimeoutScale(0.001);
     // Never joined: the process ends with the fuzzer.

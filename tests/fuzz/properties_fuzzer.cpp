@@ -51,10 +51,7 @@ void OpenPin(ULONG pinId, const KSDATAFORMAT* format)
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     DisablePerInputLeakScan(argc, argv);
-    kmsim::SetViolationHandler([](const kmsim::Violation& v) {
-        std::fprintf(stderr, "verifier (%s): %s\n", v.category.c_str(), v.message.c_str());
-        std::abort();
-    });
+    AbortOnVerifierFindings();
     g_target = new Target;
     usbsim::BusDevice& device = g_target->bus.Plug(hardware::MakeDevice(hardware::kAudioMidi));
     // The frame clock runs as on a real bus: a pin leaving RUN waits for its
