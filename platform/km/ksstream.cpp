@@ -331,6 +331,9 @@ NTSTATUS DispatchStream(PIRP irp)
     auto* queued = new QueuedIrp{irp, pin, ULONG(frames.size())};
     irp->Tail.Overlay.DriverContext[0] = queued;
     IoMarkIrpPending(irp);
+    // Once the lock is left the request may be processed and freed on
+    // another thread: what happened to it here is decided inside.
+    bool cancelledAtOnce = false;
     {
         std::lock_guard lock(pin->queue.lock);
         ++pin->queue.requests;
@@ -342,9 +345,10 @@ NTSTATUS DispatchStream(PIRP irp)
             queued->cancelRan = true;
             pin->queue.frames.remove_if([queued](const Frame& frame) { return frame.owner == queued; });
             queued->framesLeft = 0;
+            cancelledAtOnce = true;
         }
     }
-    if (queued->cancelRan) {
+    if (cancelledAtOnce) {
         Finish(queued);
         return STATUS_PENDING;
     }
