@@ -17,12 +17,8 @@ namespace {
 
 constexpr const char* kDriverKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\fuzz\\0000";
 constexpr const char* kDeviceKey = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\USB\\fuzz";
-// A bus keeps its removed devices readable until it goes; start a new one
-// now and then so memory stays flat over millions of runs.
-constexpr int kRunsPerBus = 500;
 
-std::unique_ptr<usbsim::Bus> g_bus;
-int g_runs = 0;
+RecycledBus g_buses;
 
 }  // namespace
 
@@ -39,13 +35,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2) return 0;
-    if (!g_bus || ++g_runs % kRunsPerBus == 0) {
-        g_bus.reset();
-        g_bus = std::make_unique<usbsim::Bus>();
-    }
+    usbsim::Bus& bus = g_buses.ForNextRun();
     const kmsim::PoolUsage before = kmsim::PoolOutstandingAll();
 
-    usbsim::BusDevice& plugged = g_bus->Plug(hardware::MakeDeviceFromDescriptors(FuzzDescriptorSet(data, size)));
+    usbsim::BusDevice& plugged = bus.Plug(hardware::MakeDeviceFromDescriptors(FuzzDescriptorSet(data, size)));
     kmsim::BindDeviceRegistryKeys(plugged.Pdo(), kDeviceKey, kDriverKey);
     KSDEVICE ksDevice{};
     ksDevice.PhysicalDeviceObject = plugged.Pdo();
@@ -55,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         delete device;
     }
     kmsim::UnbindDeviceRegistryKeys(plugged.Pdo());
-    g_bus->Remove(plugged);
+    bus.Remove(plugged);
 
     const kmsim::PoolUsage after = kmsim::PoolOutstandingAll();
     if (after.bytes != before.bytes || after.allocations != before.allocations) {

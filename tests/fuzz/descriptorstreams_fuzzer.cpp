@@ -36,9 +36,6 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryP
 namespace {
 
 constexpr const char* kInstance = "USB\\VID_3A1E&PID_FUZZ\\streams";
-// A bus keeps its removed devices readable until it goes; start a new one
-// now and then so memory stays flat over millions of runs.
-constexpr int kRunsPerBus = 500;
 constexpr ULONG kUrbSizes[] = {1, 2, 3, 10};
 constexpr ULONG kRates[] = {44100, 48000};
 constexpr USHORT kWidths[] = {16, 24};
@@ -49,8 +46,7 @@ constexpr ULONG kMaxPins = 32;
 constexpr ULONG kLeadFrames = 10;
 
 PDRIVER_OBJECT g_driver = nullptr;
-std::unique_ptr<usbsim::Bus> g_bus;
-int g_runs = 0;
+RecycledBus g_buses;
 
 // Steps the bus from a thread of its own while the fuzzer's thread waits
 // in a call that needs frames to pass. One thread for the whole run:
@@ -65,7 +61,7 @@ public:
     {
         {
             std::lock_guard lock(m_lock);
-            m_bus = g_bus.get();
+            m_bus = g_buses.Current();
         }
         m_wake.notify_one();
         call();
@@ -157,7 +153,7 @@ bool StreamAudio(kmsim::KsClientHandle& filter, ULONG pinId, ULONG urbSize)
                     for (ULONG i = 0; i < bytes; ++i) data[i] = uint8_t(i * 7 + f);
                     Submit(*pin, queued, std::move(data), !render);
                 }
-                if (NT_SUCCESS(pin->SetState(KSSTATE_RUN))) g_bus->StepFrames(kLeadFrames + 3 * urbSize);
+                if (NT_SUCCESS(pin->SetState(KSSTATE_RUN))) g_buses.Current()->StepFrames(kLeadFrames + 3 * urbSize);
                 Close(pin, queued);
             }
     return any;
@@ -193,7 +189,7 @@ void StreamMidi(kmsim::KsClientHandle& filter, ULONG pinId)
             } else {
                 for (int i = 0; i < 2; ++i) Submit(*pin, queued, std::vector<uint8_t>(64, 0xEE), true);
             }
-            g_bus->StepFrames(4);
+            g_buses.Current()->StepFrames(4);
         }
         Close(pin, queued);
     }
@@ -238,19 +234,16 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2) return 0;
-    if (!g_bus || ++g_runs % kRunsPerBus == 0) {
-        g_bus.reset();
-        g_bus = std::make_unique<usbsim::Bus>();
-    }
+    usbsim::Bus& bus = g_buses.ForNextRun();
     const kmsim::PoolUsage before = kmsim::PoolOutstandingAll();
 
     auto device = hardware::MakeDeviceFromDescriptors(FuzzDescriptorSet(data, size));
     device->LoopBackAudio(1);
     device->EchoMidi(true);
-    usbsim::BusDevice& plugged = g_bus->Plug(std::move(device));
+    usbsim::BusDevice& plugged = bus.Plug(std::move(device));
     if (NT_SUCCESS(kmsim::PlugDevice(g_driver, plugged.Pdo(), kInstance))) UseFilter(kUrbSizes[(data[1] >> 1) & 3]);
     kmsim::UnplugDevice(plugged.Pdo());
-    g_bus->Remove(plugged);
+    bus.Remove(plugged);
 
     const kmsim::PoolUsage after = kmsim::PoolOutstandingAll();
     if (after.bytes != before.bytes || after.allocations != before.allocations) {

@@ -6,10 +6,12 @@
 // as the product string. At least 2 bytes.
 #pragma once
 
+#include "usb/bus.h"
 #include "usb/descriptordevice.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 inline usbsim::DescriptorSet FuzzDescriptorSet(const uint8_t* data, size_t size)
 {
@@ -33,3 +35,23 @@ inline usbsim::DescriptorSet FuzzDescriptorSet(const uint8_t* data, size_t size)
     set.strings[0] = usbsim::MakeLanguageList({0x0409});
     return set;
 }
+
+// A bus keeps its removed devices readable until it goes; a new one every
+// few hundred runs keeps memory flat over millions of them.
+class RecycledBus {
+public:
+    usbsim::Bus& ForNextRun()
+    {
+        if (!m_bus || ++m_runs % kRunsPerBus == 0) {
+            m_bus.reset();
+            m_bus = std::make_unique<usbsim::Bus>();
+        }
+        return *m_bus;
+    }
+    usbsim::Bus* Current() const { return m_bus.get(); }
+
+private:
+    static constexpr int kRunsPerBus = 500;
+    std::unique_ptr<usbsim::Bus> m_bus;
+    int m_runs = 0;
+};
