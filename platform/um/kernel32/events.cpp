@@ -1,5 +1,5 @@
 // CreateEventA, SetEvent, ResetEvent.
-#include "um/eventobject.h"
+#include "um/kernel32/eventobject.h"
 
 #include "um/bridge/kernelbridge.h"
 

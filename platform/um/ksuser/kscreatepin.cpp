@@ -1,7 +1,7 @@
 // ksuser.dll's KsCreatePin: creates a pin on a filter handle from a
 // KSPIN_CONNECT followed by its KSDATAFORMAT. Returns a Win32 error code.
 #include "um/bridge/kernelbridge.h"
-#include "um/fileobject.h"
+#include "um/kernel32/fileobject.h"
 #include "um/ntstatuserror.h"
 
 #include <ks.h>

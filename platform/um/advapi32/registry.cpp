@@ -1,7 +1,7 @@
 // The Win32 registry over the emulation's one registry store. ANSI strings
 // are stored as the UTF-16 the kernel reads (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ).
-#include "um/registrykey.h"
+#include "um/advapi32/registrykey.h"
 
 #include "um/bridge/kernelbridge.h"
 

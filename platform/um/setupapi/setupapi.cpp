@@ -5,7 +5,7 @@
 // interface's index in its set.
 #include "um/bridge/kernelbridge.h"
 #include "um/handletable.h"
-#include "um/registrykey.h"
+#include "um/advapi32/registrykey.h"
 
 #include <setupapi.h>
 

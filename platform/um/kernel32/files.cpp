@@ -5,10 +5,10 @@
 // until it completes) and InternalHigh its byte count; both are written
 // under the wait lock so GetOverlappedResult can wait for them. Its event
 // handle may carry the low bit, which only says "no completion port".
-#include "um/fileobject.h"
+#include "um/kernel32/fileobject.h"
 
 #include "um/bridge/kernelbridge.h"
-#include "um/eventobject.h"
+#include "um/kernel32/eventobject.h"
 #include "um/ntstatuserror.h"
 
 #include <ks.h>
