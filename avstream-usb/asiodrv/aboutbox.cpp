@@ -2,7 +2,7 @@
 
 #include "comserver/module.h"
 #include "resource.h"
-#include "versiontext.h"
+#include "fileversion.h"
 
 #include <stdio.h>
 #include <cstring>
