@@ -19,6 +19,9 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char CHAR, *PCHAR, *LPSTR, *PSTR;
 typedef const char *LPCSTR, *PCSTR;
+// UTF-16 units (see widetext.h for the literals).
+typedef char16_t WCHAR, *PWCHAR, *LPWSTR, *PWSTR;
+typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
 typedef int16_t SHORT;
 typedef uint16_t WORD, *PWORD, USHORT, *PUSHORT;
@@ -37,6 +40,8 @@ typedef DWORD ACCESS_MASK, REGSAM;
 typedef LONG LSTATUS;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
 typedef struct HWND__* HWND;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -188,6 +193,14 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 
+// Resources: type and name are ids (MAKEINTRESOURCE) or names.
+HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+BOOL WINAPI FreeResource(HGLOBAL hResData);
+
 // ---------------------------------------------------------------------------
 // Registry
 // ---------------------------------------------------------------------------
@@ -242,3 +255,5 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...) __attribute__((format(printf, 3, 4)));
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
+
+#include <winuser.h>
