@@ -89,6 +89,7 @@ typedef union _LARGE_INTEGER {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -189,7 +190,19 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 // ---------------------------------------------------------------------------
 // Modules
 // ---------------------------------------------------------------------------
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH  2
+#define DLL_THREAD_DETACH  3
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 

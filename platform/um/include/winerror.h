@@ -34,6 +34,7 @@
 #define ERROR_NOACCESS                998L
 #define ERROR_INVALID_FLAGS           1004L
 #define ERROR_KEY_DELETED             1018L
+#define ERROR_DLL_INIT_FAILED         1114L
 #define ERROR_DEVICE_NOT_CONNECTED    1167L
 #define ERROR_NOT_FOUND               1168L
 #define ERROR_CANCELLED               1223L

@@ -6,6 +6,24 @@
 
 namespace umsim {
 
+uintptr_t ProgramBase()
+{
+    uintptr_t base = 0;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            // The program comes first in the loader's list.
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const auto& segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD) continue;
+                *static_cast<uintptr_t*>(data) = info->dlpi_addr + segment.p_vaddr - segment.p_offset;
+                break;
+            }
+            return 1;
+        },
+        &base);
+    return base;
+}
+
 std::optional<std::string> ModuleFilePath(HMODULE module)
 {
     struct Search {
