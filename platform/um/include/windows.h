@@ -19,6 +19,9 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char CHAR, *PCHAR, *LPSTR, *PSTR;
 typedef const char *LPCSTR, *PCSTR;
+// UTF-16 units: Windows' wchar_t is 16 bits, Linux's is 32 (see widetext.h).
+typedef char16_t WCHAR, *PWCHAR, *LPWSTR, *PWSTR;
+typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
 typedef int16_t SHORT;
 typedef uint16_t WORD, *PWORD, USHORT, *PUSHORT;
@@ -65,6 +68,13 @@ typedef INT_PTR (*FARPROC)(void);
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define ANYSIZE_ARRAY 1
 #define MAX_PATH 260
+
+#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b) & 0xff))) << 8))
+#define MAKELONG(a, b) ((LONG)(((WORD)((DWORD_PTR)(a) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(b) & 0xffff))) << 16))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
+#define LOBYTE(w) ((BYTE)((DWORD_PTR)(w) & 0xff))
+#define HIBYTE(w) ((BYTE)((DWORD_PTR)(w) >> 8))
 
 #include <guiddef.h>
 
@@ -242,3 +252,5 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...) __attribute__((format(printf, 3, 4)));
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
+
+#include <winuser.h>
