@@ -19,7 +19,7 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char CHAR, *PCHAR, *LPSTR, *PSTR;
 typedef const char *LPCSTR, *PCSTR;
-// UTF-16 units: Windows' wchar_t is 16 bits, Linux's is 32 (see widetext.h).
+// UTF-16 units (see widetext.h for the literals).
 typedef char16_t WCHAR, *PWCHAR, *LPWSTR, *PWSTR;
 typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
@@ -40,6 +40,8 @@ typedef DWORD ACCESS_MASK, REGSAM;
 typedef LONG LSTATUS;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
 typedef struct HWND__* HWND;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -86,6 +88,11 @@ typedef union _LARGE_INTEGER {
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
 // ---------------------------------------------------------------------------
 // Handles and errors
 // ---------------------------------------------------------------------------
@@ -94,6 +101,7 @@ typedef union _LARGE_INTEGER {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -154,6 +162,7 @@ DWORD WINAPI GetCurrentThreadId(void);
 #define GENERIC_WRITE         0x40000000L
 #define GENERIC_EXECUTE       0x20000000L
 #define GENERIC_ALL           0x10000000L
+#define MAXIMUM_ALLOWED       0x02000000L
 
 #define FILE_SHARE_READ       0x00000001
 #define FILE_SHARE_WRITE      0x00000002
@@ -194,9 +203,29 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 // ---------------------------------------------------------------------------
 // Modules
 // ---------------------------------------------------------------------------
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH  2
+#define DLL_THREAD_DETACH  3
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
+// Resources: type and name are ids (MAKEINTRESOURCE) or names.
+HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+BOOL WINAPI FreeResource(HGLOBAL hResData);
 
 // ---------------------------------------------------------------------------
 // Registry
@@ -242,6 +271,13 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 
 // ---------------------------------------------------------------------------
 // C runtime extensions of the Windows runtime library

@@ -67,6 +67,10 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define RT_VERSION      MAKEINTRESOURCE(16)
 #define RT_MANIFEST     MAKEINTRESOURCE(24)
 
+// String tables: blocks of 16 strings, block n + 1 holding ids 16n to 16n + 15.
+int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+
 // ---------------------------------------------------------------------------
 // Messages
 // ---------------------------------------------------------------------------
@@ -442,6 +446,7 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define GetWindowLongPtr GetWindowLongPtrW
 #define SetWindowLongPtr SetWindowLongPtrW
 #define LoadIcon LoadIconW
+#define LoadString LoadStringW
 #define LoadImage LoadImageW
 #else
 #define MessageBox MessageBoxA
@@ -464,5 +469,6 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define GetWindowLongPtr GetWindowLongPtrA
 #define SetWindowLongPtr SetWindowLongPtrA
 #define LoadIcon LoadIconA
+#define LoadString LoadStringA
 #define LoadImage LoadImageA
 #endif
