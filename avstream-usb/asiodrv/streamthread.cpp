@@ -4,6 +4,7 @@
 #include "kspacket.h"
 #include "kstrace.h"
 #include "mrvusbasio.h"
+#include "overloadtracker.h"
 
 #include <mmsystem.h>
 
@@ -61,7 +62,7 @@ DWORD WINAPI StreamThread::run(LPVOID driver)
 
     LONG position = 0;
     int index = 0;
-    ULONG overloads = 0;
+    OverloadTracker overloads;
     ULONGLONG samplePosition = 0;
     AsioTimeInfo& timeInfo = asio.asioTime.timeInfo;
     while (ready && asio.running) {
@@ -76,15 +77,9 @@ DWORD WINAPI StreamThread::run(LPVOID driver)
             break;
         }
         ASIOCallbacks* host = asio.callbacks;
-        if (packet.discontinuity()) {
-            if (host && host->asioMessage) host->asioMessage(kAsioOverload, 0, NULL, NULL);
-            ++overloads;
-        } else if (overloads > 0) {
-            --overloads;
-        }
-        // One discontinuity still lets the cycle through; from the second in
-        // a row buffer switches wait until as many clean packets came back.
-        if (overloads < 2) {
+        const bool discontinuity = packet.discontinuity();
+        if (discontinuity && host && host->asioMessage) host->asioMessage(kAsioOverload, 0, NULL, NULL);
+        if (overloads.packetCompleted(discontinuity)) {
             samplePosition += ULONGLONG(frames);
             store64(timeInfo.samplePosition.hi, timeInfo.samplePosition.lo, samplePosition);
             store64(timeInfo.systemTime.hi, timeInfo.systemTime.lo, ULONGLONG(timeGetTime()) * 1000000);
