@@ -290,3 +290,6 @@ int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
 
 #include <winuser.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#include <objbase.h>
+#endif
