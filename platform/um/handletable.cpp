@@ -38,6 +38,7 @@ const char* KindName(ObjectKind kind)
     case ObjectKind::Module: return "module";
     case ObjectKind::RegistryKey: return "registry key";
     case ObjectKind::DeviceInfoSet: return "device information set";
+    case ObjectKind::Window: return "window";
     }
     return "object";
 }
@@ -92,6 +93,14 @@ std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine)
         ReportHandleMisuse(handle, routine, wasOurs ? "the handle was already closed" : "not a handle");
     }
     return nullptr;
+}
+
+std::shared_ptr<HandleObject> PeekHandle(HANDLE handle)
+{
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    auto it = t.objects.find(Key(handle));
+    return it == t.objects.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle, const char* routine)

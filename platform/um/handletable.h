@@ -12,7 +12,7 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, Module, RegistryKey, DeviceInfoSet };
+enum class ObjectKind { Event, Thread, File, Module, RegistryKey, DeviceInfoSet, Window };
 const char* KindName(ObjectKind kind);
 
 class HandleObject {
@@ -48,6 +48,9 @@ HANDLE InsertHandle(std::shared_ptr<HandleObject> object);
 std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine);
 template <class T>
 std::shared_ptr<T> LookupHandleOf(HANDLE handle, ObjectKind kind, const char* routine);
+// The object a handle names, or null, without a finding: for the calls
+// whose purpose is to ask whether a handle is still valid (IsWindow).
+std::shared_ptr<HandleObject> PeekHandle(HANDLE handle);
 // Takes the handle out of the table; the object dies with its last user.
 std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle, const char* routine);
 

@@ -5,6 +5,7 @@
 
 #include "um/bridge/kernelbridge.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace umsim {
@@ -51,7 +52,7 @@ std::vector<uint8_t> Narrow(const std::vector<uint8_t>& wide)
 
 }  // namespace
 
-std::optional<std::string> RegistryPathOf(HKEY key, const char* routine, LONG* error)
+std::optional<std::string> RegistryPathOf(HKEY key, const char* routine, LONG* error, REGSAM required)
 {
     if (key == HKEY_LOCAL_MACHINE) return std::string("\\Registry\\Machine");
     if (key == HKEY_USERS) return std::string("\\Registry\\User");
@@ -66,11 +67,18 @@ std::optional<std::string> RegistryPathOf(HKEY key, const char* routine, LONG* e
         *error = ERROR_KEY_DELETED;
         return std::nullopt;
     }
+    if ((object->Access() & required) != required) {
+        *error = ERROR_ACCESS_DENIED;
+        return std::nullopt;
+    }
     return object->Path();
 }
 
 HKEY InsertRegistryKey(const std::string& path, REGSAM access)
 {
+    if (access & (GENERIC_READ | MAXIMUM_ALLOWED | GENERIC_ALL)) access |= KEY_READ;
+    if (access & (GENERIC_WRITE | MAXIMUM_ALLOWED | GENERIC_ALL)) access |= KEY_WRITE;
+    if (access & (MAXIMUM_ALLOWED | GENERIC_ALL)) access |= KEY_ALL_ACCESS;
     return reinterpret_cast<HKEY>(InsertHandle(std::make_shared<RegistryKeyObject>(path, access)));
 }
 
@@ -105,6 +113,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     if (!base) return error;
     std::string path = umsim::Join(*base, lpSubKey);
     bool existed = umsim::bridge::RegistryKeyExists(path);
+    if (!existed && !umsim::RegistryPathOf(hKey, "RegCreateKeyExA", &error, KEY_CREATE_SUB_KEY)) return error;
     if (!existed && !umsim::bridge::RegistryCreateKey(path)) return ERROR_ACCESS_DENIED;
     if (lpdwDisposition) *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     *phkResult = umsim::InsertRegistryKey(path, samDesired);
@@ -116,7 +125,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
 {
     if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
     LONG error = ERROR_SUCCESS;
-    auto path = umsim::RegistryPathOf(hKey, "RegQueryValueExA", &error);
+    auto path = umsim::RegistryPathOf(hKey, "RegQueryValueExA", &error, KEY_QUERY_VALUE);
     if (!path) return error;
     auto value = umsim::bridge::RegistryGetValue(*path, lpValueName ? lpValueName : "");
     if (!value) return ERROR_FILE_NOT_FOUND;
@@ -138,7 +147,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     if (!lpData && cbData) return ERROR_NOACCESS;
     if (dwType == REG_DWORD && cbData != sizeof(DWORD)) return ERROR_INVALID_PARAMETER;
     LONG error = ERROR_SUCCESS;
-    auto path = umsim::RegistryPathOf(hKey, "RegSetValueExA", &error);
+    auto path = umsim::RegistryPathOf(hKey, "RegSetValueExA", &error, KEY_SET_VALUE);
     if (!path) return error;
     umsim::bridge::RegistryData value;
     value.type = dwType;
@@ -154,7 +163,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
     LONG error = ERROR_SUCCESS;
-    auto path = umsim::RegistryPathOf(hKey, "RegDeleteValueA", &error);
+    auto path = umsim::RegistryPathOf(hKey, "RegDeleteValueA", &error, KEY_SET_VALUE);
     if (!path) return error;
     return umsim::bridge::RegistryDeleteValue(*path, lpValueName ? lpValueName : "") ? ERROR_SUCCESS
                                                                                       : ERROR_FILE_NOT_FOUND;
@@ -171,6 +180,65 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     // Only a key without subkeys can be deleted this way.
     if (umsim::bridge::RegistryHasSubkeys(path)) return ERROR_ACCESS_DENIED;
     return umsim::bridge::RegistryDeleteKey(path) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
+    LONG error = ERROR_SUCCESS;
+    auto path = umsim::RegistryPathOf(hKey, "RegEnumKeyExA", &error, KEY_ENUMERATE_SUB_KEYS);
+    if (!path) return error;
+    std::vector<std::string> names = umsim::bridge::RegistrySubkeys(*path);
+    if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string& name = names[dwIndex];
+    // The room counts the terminator; the result does not.
+    if (name.size() >= *lpcchName) return ERROR_MORE_DATA;
+    memcpy(lpName, name.c_str(), name.size() + 1);
+    *lpcchName = DWORD(name.size());
+    if (lpClass && lpcchClass && *lpcchClass) *lpClass = 0;  // keys have no class here
+    if (lpcchClass) *lpcchClass = 0;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+{
+    return RegEnumKeyExA(hKey, dwIndex, lpName, &cchName, NULL, NULL, NULL, NULL);
+}
+
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    if (lpReserved || (lpClass && !lpcchClass)) return ERROR_INVALID_PARAMETER;
+    LONG error = ERROR_SUCCESS;
+    auto path = umsim::RegistryPathOf(hKey, "RegQueryInfoKeyA", &error, KEY_QUERY_VALUE);
+    if (!path) return error;
+    std::vector<std::string> subkeys = umsim::bridge::RegistrySubkeys(*path);
+    std::vector<std::string> values = umsim::bridge::RegistryValueNames(*path);
+    DWORD maxSubkey = 0, maxName = 0, maxData = 0;
+    for (const std::string& name : subkeys) maxSubkey = std::max(maxSubkey, DWORD(name.size()));
+    for (const std::string& name : values) {
+        maxName = std::max(maxName, DWORD(name.size()));
+        if (auto value = umsim::bridge::RegistryGetValue(*path, name)) {
+            // ANSI strings take half the bytes of the stored UTF-16.
+            size_t size = umsim::IsStringType(value->type) ? value->data.size() / 2 : value->data.size();
+            maxData = std::max(maxData, DWORD(size));
+        }
+    }
+    if (lpClass && *lpcchClass) *lpClass = 0;
+    if (lpcchClass) *lpcchClass = 0;
+    if (lpcSubKeys) *lpcSubKeys = DWORD(subkeys.size());
+    if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSubkey;
+    if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+    if (lpcValues) *lpcValues = DWORD(values.size());
+    if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
+    if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
+    if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)

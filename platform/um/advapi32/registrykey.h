@@ -23,9 +23,11 @@ private:
 constexpr char kCurrentUserHive[] = "\\Registry\\User\\S-1-5-21-0-0-0-1001";
 
 // Store path of a key handle (predefined or opened), or nullopt with the
-// Win32 error in *error.
-std::optional<std::string> RegistryPathOf(HKEY key, const char* routine, LONG* error);
-// Opens a key at a store path as a new handle.
+// Win32 error in *error: ERROR_ACCESS_DENIED when the handle was not opened
+// with every right in `required`. The predefined roots have every right.
+std::optional<std::string> RegistryPathOf(HKEY key, const char* routine, LONG* error, REGSAM required = 0);
+// Opens a key at a store path as a new handle, with the access asked for
+// (generic rights mapped to the key rights they stand for).
 HKEY InsertRegistryKey(const std::string& path, REGSAM access);
 
 }  // namespace umsim

@@ -69,5 +69,11 @@ bool RegistryHasSubkeys(const std::string& path);
 std::optional<RegistryData> RegistryGetValue(const std::string& path, const std::string& name);
 bool RegistrySetValue(const std::string& path, const std::string& name, const RegistryData& value);
 bool RegistryDeleteValue(const std::string& path, const std::string& name);
+std::vector<std::string> RegistrySubkeys(const std::string& path);
+std::vector<std::string> RegistryValueNames(const std::string& path);
+// The store as a file in a directory; Load replaces the store only when the
+// whole file reads back.
+bool RegistrySave(const std::string& directory, std::string* error);
+bool RegistryLoad(const std::string& directory, std::string* error);
 
 }  // namespace umsim::bridge

@@ -28,4 +28,9 @@ bool RegistryDeleteValue(const std::string& path, const std::string& name)
     return kmsim::DeleteValue(path, name);
 }
 
+std::vector<std::string> RegistrySubkeys(const std::string& path) { return kmsim::ListSubkeys(path); }
+std::vector<std::string> RegistryValueNames(const std::string& path) { return kmsim::ListValues(path); }
+bool RegistrySave(const std::string& directory, std::string* error) { return kmsim::SaveTo(directory, error); }
+bool RegistryLoad(const std::string& directory, std::string* error) { return kmsim::LoadFrom(directory, error); }
+
 }  // namespace umsim::bridge

@@ -19,6 +19,9 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char CHAR, *PCHAR, *LPSTR, *PSTR;
 typedef const char *LPCSTR, *PCSTR;
+// UTF-16 units (see widetext.h for the literals).
+typedef char16_t WCHAR, *PWCHAR, *LPWSTR, *PWSTR;
+typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
 typedef int16_t SHORT;
 typedef uint16_t WORD, *PWORD, USHORT, *PUSHORT;
@@ -37,6 +40,8 @@ typedef DWORD ACCESS_MASK, REGSAM;
 typedef LONG LSTATUS;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef struct HRSRC__* HRSRC;
+typedef void* HGLOBAL;
 typedef struct HWND__* HWND;
 typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
@@ -66,6 +71,13 @@ typedef INT_PTR (*FARPROC)(void);
 #define ANYSIZE_ARRAY 1
 #define MAX_PATH 260
 
+#define MAKEWORD(a, b) ((WORD)(((BYTE)((DWORD_PTR)(a) & 0xff)) | ((WORD)((BYTE)((DWORD_PTR)(b) & 0xff))) << 8))
+#define MAKELONG(a, b) ((LONG)(((WORD)((DWORD_PTR)(a) & 0xffff)) | ((DWORD)((WORD)((DWORD_PTR)(b) & 0xffff))) << 16))
+#define LOWORD(l) ((WORD)((DWORD_PTR)(l) & 0xffff))
+#define HIWORD(l) ((WORD)((DWORD_PTR)(l) >> 16))
+#define LOBYTE(w) ((BYTE)((DWORD_PTR)(w) & 0xff))
+#define HIBYTE(w) ((BYTE)((DWORD_PTR)(w) >> 8))
+
 #include <guiddef.h>
 
 typedef union _LARGE_INTEGER {
@@ -76,6 +88,11 @@ typedef union _LARGE_INTEGER {
     LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
 
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
 // ---------------------------------------------------------------------------
 // Handles and errors
 // ---------------------------------------------------------------------------
@@ -84,6 +101,7 @@ typedef union _LARGE_INTEGER {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
@@ -144,6 +162,7 @@ DWORD WINAPI GetCurrentThreadId(void);
 #define GENERIC_WRITE         0x40000000L
 #define GENERIC_EXECUTE       0x20000000L
 #define GENERIC_ALL           0x10000000L
+#define MAXIMUM_ALLOWED       0x02000000L
 
 #define FILE_SHARE_READ       0x00000001
 #define FILE_SHARE_WRITE      0x00000002
@@ -184,9 +203,29 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 // ---------------------------------------------------------------------------
 // Modules
 // ---------------------------------------------------------------------------
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH  2
+#define DLL_THREAD_DETACH  3
+
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
+// Resources: type and name are ids (MAKEINTRESOURCE) or names.
+HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);
+HRSRC WINAPI FindResourceW(HMODULE hModule, LPCWSTR lpName, LPCWSTR lpType);
+HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo);
+LPVOID WINAPI LockResource(HGLOBAL hResData);
+DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo);
+BOOL WINAPI FreeResource(HGLOBAL hResData);
 
 // ---------------------------------------------------------------------------
 // Registry
@@ -232,6 +271,13 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName);
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 
 // ---------------------------------------------------------------------------
 // C runtime extensions of the Windows runtime library
@@ -242,3 +288,8 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...) __attribute__((format(printf, 3, 4)));
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
+
+#include <winuser.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#include <objbase.h>
+#endif

@@ -1,5 +1,6 @@
 // CloseHandle: every kind of object except registry keys, which close with
-// RegCloseKey, and modules, which FreeLibrary releases.
+// RegCloseKey, modules, which FreeLibrary releases, and windows, which
+// DestroyWindow ends.
 #include "um/handletable.h"
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
@@ -7,7 +8,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
     auto object = umsim::LookupHandle(hObject, "CloseHandle");
     if (!object) return FALSE;
     if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::Module ||
-        object->Kind() == umsim::ObjectKind::DeviceInfoSet) {
+        object->Kind() == umsim::ObjectKind::DeviceInfoSet || object->Kind() == umsim::ObjectKind::Window) {
         umsim::ReportHandleMisuse(hObject, "CloseHandle",
                                   std::string("a ") + umsim::KindName(object->Kind()) + " is not closed this way");
         SetLastError(ERROR_INVALID_HANDLE);

@@ -1,17 +1,24 @@
-// LoadLibraryA, GetProcAddress, FreeLibrary. "ksuser.dll" is built in; any
-// other name is looked up as a host shared library: "x.dll" as "libx.so"
-// or "x.so" beside the program or on the library path, or as given.
-// Every successful load returns a handle of its own.
+// LoadLibraryA, FreeLibrary, GetProcAddress, GetModuleHandleA,
+// GetModuleFileNameA. A module handle is the module's load address, as on
+// Windows. Built-in system modules ("kernel32", "ksuser.dll") stand for
+// Windows' own; any other name is a host shared library: "x.dll" as
+// "libx.so" or "x.so" beside the program or on the library path, or as given.
+// Loading a module again counts a reference; DllMain (found by name) sees
+// DLL_PROCESS_ATTACH at the first load and DLL_PROCESS_DETACH at the last free.
 #include "um/modules.h"
 
-#include "um/handletable.h"
+#include "um/bridge/kernelbridge.h"
 
 #include <ks.h>
 
 #include <dlfcn.h>
+#include <link.h>
 #include <strings.h>
 
+#include <cstdio>
+#include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <vector>
 
@@ -21,37 +28,53 @@ DWORD WINAPI KsCreatePin(HANDLE FilterHandle, PKSPIN_CONNECT Connect, ACCESS_MAS
 namespace umsim {
 namespace {
 
-class ModuleObject : public HandleObject {
-public:
-    ModuleObject(void* library, std::map<std::string, FARPROC> exports)
-        : HandleObject(ObjectKind::Module), m_library(library), m_exports(std::move(exports))
-    {
-    }
-    ~ModuleObject() override
-    {
-        if (m_library) dlclose(m_library);
-    }
-    FARPROC Find(const char* name) const
-    {
-        if (m_library) return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(dlsym(m_library, name)));
-        auto it = m_exports.find(name);
-        return it == m_exports.end() ? nullptr : it->second;
-    }
-
-private:
-    void* m_library;
-    std::map<std::string, FARPROC> m_exports;
-};
-
-struct Unavailable {
-    std::mutex mutex;
-    std::set<std::string> names;  // lower case
-};
-
-Unavailable& TheUnavailable()
+template <class F>
+FARPROC Proc(F* function)
 {
-    static Unavailable* unavailable = new Unavailable;
-    return *unavailable;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+struct BuiltinModule {
+    const char* fileName;  // lower case, as found in the system directory
+    std::map<std::string, FARPROC> exports;
+    bool resident;  // loaded with every process, as kernel32 is
+    char image = 0;  // its address is the module handle
+};
+
+std::vector<BuiltinModule>& Builtins()
+{
+    static auto* builtins = new std::vector<BuiltinModule>{
+        {"kernel32.dll",
+         {{"IsWow64Process", Proc(&IsWow64Process)},
+          {"Wow64DisableWow64FsRedirection", Proc(&Wow64DisableWow64FsRedirection)},
+          {"Wow64RevertWow64FsRedirection", Proc(&Wow64RevertWow64FsRedirection)},
+          {"GetModuleHandleA", Proc(&GetModuleHandleA)},
+          {"GetProcAddress", Proc(&GetProcAddress)}},
+         true},
+        {"ksuser.dll", {{"KsCreatePin", Proc(&KsCreatePin)}}, false},
+    };
+    return *builtins;
+}
+
+struct LoadedModule {
+    void* library = nullptr;          // dlopen handle; null for a built-in
+    const BuiltinModule* builtin = nullptr;
+    std::string path;                 // host path, or the built-in's Windows path
+    unsigned references = 0;
+};
+
+// The loader lock: held while DllMain runs, as on Windows, so a DllMain
+// may load other modules on its own thread (hence recursive).
+struct Loader {
+    std::recursive_mutex mutex;
+    std::map<uintptr_t, LoadedModule> modules;  // by module handle; guarded by mutex
+    std::set<std::string> unavailable;          // lower-case names; guarded by mutex
+};
+
+Loader& TheLoader()
+{
+    static Loader* loader = new Loader;
+    return *loader;
 }
 
 std::string Lower(std::string text)
@@ -60,11 +83,23 @@ std::string Lower(std::string text)
     return text;
 }
 
-bool IsAvailable(const std::string& lowerName)
+std::string BaseName(const std::string& path)
 {
-    Unavailable& u = TheUnavailable();
-    std::lock_guard lock(u.mutex);
-    return !u.names.count(lowerName);
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The built-in a name means: "kernel32", "KERNEL32.DLL", or its full
+// Windows path in the system directory.
+BuiltinModule* BuiltinNamed(const std::string& name)
+{
+    std::string file = Lower(BaseName(name));
+    if (file.find('.') == std::string::npos) file += ".dll";
+    bool pathOk = BaseName(name) == name || Lower(name) == Lower(std::string(kSystemDirectory) + "\\" + file);
+    for (BuiltinModule& builtin : Builtins()) {
+        if (pathOk && file == builtin.fileName) return &builtin;
+    }
+    return nullptr;
 }
 
 std::vector<std::string> HostCandidates(const std::string& name)
@@ -87,17 +122,99 @@ std::vector<std::string> HostCandidates(const std::string& name)
     return candidates;
 }
 
+uintptr_t BaseOf(const void* address)
+{
+    Dl_info info{};
+    return address && dladdr(address, &info) ? reinterpret_cast<uintptr_t>(info.dli_fbase) : 0;
+}
+
+std::string PathOfLibrary(void* library)
+{
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name || !*map->l_name) return {};
+    return map->l_name;
+}
+
+uintptr_t BaseOfLibrary(void* library)
+{
+    link_map* map = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || !map) return 0;
+    return BaseOf(map->l_ld);
+}
+
+// An export of the module itself, not of a library it depends on.
+FARPROC FindExport(const LoadedModule& module, uintptr_t base, const char* name)
+{
+    if (module.builtin) {
+        auto it = module.builtin->exports.find(name);
+        return it == module.builtin->exports.end() ? nullptr : it->second;
+    }
+    void* symbol = dlsym(module.library, name);
+    return symbol && BaseOf(symbol) == base ? reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(symbol)) : nullptr;
+}
+
+typedef BOOL(WINAPI* DllMainRoutine)(HINSTANCE, DWORD, LPVOID);
+
+BOOL CallDllMain(const LoadedModule& module, uintptr_t base, DWORD reason)
+{
+    FARPROC entry = module.library ? FindExport(module, base, "DllMain") : nullptr;
+    if (!entry) return TRUE;
+    return reinterpret_cast<DllMainRoutine>(reinterpret_cast<void (*)()>(entry))(reinterpret_cast<HINSTANCE>(base),
+                                                                                 reason, nullptr);
+}
+
+HMODULE Reference(Loader& loader, uintptr_t base, LoadedModule module)
+{
+    auto [it, inserted] = loader.modules.try_emplace(base, std::move(module));
+    if (!inserted && module.library) dlclose(module.library);  // already held once
+    if (++it->second.references == 1 && !CallDllMain(it->second, base, DLL_PROCESS_ATTACH)) {
+        // A failed attach is followed by a detach, and the load fails.
+        CallDllMain(it->second, base, DLL_PROCESS_DETACH);
+        if (it->second.library) dlclose(it->second.library);
+        loader.modules.erase(it);
+        SetLastError(ERROR_DLL_INIT_FAILED);
+        return NULL;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<HMODULE>(base);
+}
+
+const LoadedModule* Lookup(Loader& loader, HMODULE module)
+{
+    auto it = loader.modules.find(reinterpret_cast<uintptr_t>(module));
+    return it == loader.modules.end() ? nullptr : &it->second;
+}
+
+void EnsureResidentBuiltins(Loader& loader)
+{
+    for (const BuiltinModule& builtin : Builtins()) {
+        uintptr_t base = reinterpret_cast<uintptr_t>(&builtin.image);
+        if (builtin.resident && !loader.modules.count(base)) {
+            loader.modules[base] = LoadedModule{nullptr, &builtin, std::string(kSystemDirectory) + "\\" + builtin.fileName, 1};
+        }
+    }
+}
+
 }  // namespace
 
 void SetSystemModuleAvailable(const std::string& name, bool available)
 {
-    Unavailable& u = TheUnavailable();
-    std::lock_guard lock(u.mutex);
+    Loader& loader = TheLoader();
+    std::lock_guard lock(loader.mutex);
     if (available) {
-        u.names.erase(Lower(name));
+        loader.unavailable.erase(Lower(name));
     } else {
-        u.names.insert(Lower(name));
+        loader.unavailable.insert(Lower(name));
     }
+}
+
+std::optional<std::string> LoadedModulePath(HMODULE module)
+{
+    Loader& loader = TheLoader();
+    std::lock_guard lock(loader.mutex);
+    EnsureResidentBuiltins(loader);
+    if (const LoadedModule* loaded = Lookup(loader, module)) return loaded->path;
+    return ModuleFilePath(module);
 }
 
 }  // namespace umsim
@@ -108,26 +225,31 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
-    std::string name = umsim::Lower(lpLibFileName);
-    if (name == "ksuser.dll" || name == "ksuser") {
-        if (!umsim::IsAvailable("ksuser.dll")) {
-            SetLastError(ERROR_MOD_NOT_FOUND);
-            return NULL;
-        }
-        std::map<std::string, FARPROC> exports{{"KsCreatePin", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&KsCreatePin))}};
-        SetLastError(ERROR_SUCCESS);
-        return reinterpret_cast<HMODULE>(umsim::InsertHandle(std::make_shared<umsim::ModuleObject>(nullptr, exports)));
-    }
-    if (!umsim::IsAvailable(name)) {
+    umsim::Loader& loader = umsim::TheLoader();
+    std::lock_guard lock(loader.mutex);
+    umsim::EnsureResidentBuiltins(loader);
+    std::string name = lpLibFileName;
+    if (loader.unavailable.count(umsim::Lower(name)) || loader.unavailable.count(umsim::Lower(umsim::BaseName(name)))) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return NULL;
     }
-    for (const std::string& candidate : umsim::HostCandidates(lpLibFileName)) {
-        if (void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-            SetLastError(ERROR_SUCCESS);
-            return reinterpret_cast<HMODULE>(
-                umsim::InsertHandle(std::make_shared<umsim::ModuleObject>(library, std::map<std::string, FARPROC>{})));
+    if (const umsim::BuiltinModule* builtin = umsim::BuiltinNamed(name)) {
+        uintptr_t base = reinterpret_cast<uintptr_t>(&builtin->image);
+        return umsim::Reference(
+            loader, base,
+            umsim::LoadedModule{nullptr, builtin, std::string(umsim::kSystemDirectory) + "\\" + builtin->fileName, 0});
+    }
+    for (const std::string& candidate : umsim::HostCandidates(name)) {
+        void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!library) continue;
+        uintptr_t base = umsim::BaseOfLibrary(library);
+        std::string path = umsim::PathOfLibrary(library);
+        if (!base || path.empty()) {
+            // The program itself, or a library the loader cannot place.
+            dlclose(library);
+            continue;
         }
+        return umsim::Reference(loader, base, umsim::LoadedModule{library, nullptr, path, 0});
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return NULL;
@@ -135,23 +257,92 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    auto module = umsim::LookupHandleOf<umsim::ModuleObject>(reinterpret_cast<HANDLE>(hModule),
-                                                             umsim::ObjectKind::Module, "GetProcAddress");
-    if (!module) return nullptr;
-    // Lookup by ordinal (a value below 0x10000 in place of the name) is not offered.
-    if (!lpProcName || reinterpret_cast<uintptr_t>(lpProcName) < 0x10000) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
+    umsim::Loader& loader = umsim::TheLoader();
+    std::lock_guard lock(loader.mutex);
+    umsim::EnsureResidentBuiltins(loader);
+    const umsim::LoadedModule* module = umsim::Lookup(loader, hModule);
+    if (!module) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    FARPROC proc = module->Find(lpProcName);
+    // Lookup by ordinal (a value below 0x10000 in place of the name) is not offered.
+    FARPROC proc = lpProcName && !IS_INTRESOURCE(lpProcName)
+                       ? umsim::FindExport(*module, reinterpret_cast<uintptr_t>(hModule), lpProcName)
+                       : nullptr;
     if (!proc) SetLastError(ERROR_PROC_NOT_FOUND);
     return proc;
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
-    HANDLE handle = reinterpret_cast<HANDLE>(hLibModule);
-    if (!umsim::LookupHandleOf<umsim::ModuleObject>(handle, umsim::ObjectKind::Module, "FreeLibrary")) return FALSE;
-    umsim::RemoveHandle(handle, "FreeLibrary");
+    umsim::Loader& loader = umsim::TheLoader();
+    std::lock_guard lock(loader.mutex);
+    auto it = loader.modules.find(reinterpret_cast<uintptr_t>(hLibModule));
+    if (it == loader.modules.end() || it->second.references == 0) {
+        char text[64];
+        snprintf(text, sizeof text, "FreeLibrary(%p): ", static_cast<void*>(hLibModule));
+        umsim::bridge::ReportViolation("handle", std::string(text) + "no module is loaded there");
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    if (--it->second.references == 0) {
+        if (it->second.builtin && it->second.builtin->resident) {
+            it->second.references = 1;  // never unloaded
+        } else {
+            umsim::CallDllMain(it->second, it->first, DLL_PROCESS_DETACH);
+            if (it->second.library) dlclose(it->second.library);
+            loader.modules.erase(it);
+        }
+    }
     return TRUE;
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
+{
+    umsim::Loader& loader = umsim::TheLoader();
+    std::lock_guard lock(loader.mutex);
+    umsim::EnsureResidentBuiltins(loader);
+    if (!lpModuleName) return reinterpret_cast<HMODULE>(umsim::ProgramBase());
+    std::string name = lpModuleName;
+    if (const umsim::BuiltinModule* builtin = umsim::BuiltinNamed(name)) {
+        uintptr_t base = reinterpret_cast<uintptr_t>(&builtin->image);
+        if (loader.modules.count(base)) return reinterpret_cast<HMODULE>(base);
+    }
+    // A full path names the file; a bare name, any loaded file of that name.
+    std::vector<std::string> candidates = umsim::HostCandidates(name);
+    for (const auto& [base, module] : loader.modules) {
+        for (const std::string& candidate : candidates) {
+            bool bare = candidate.find('/') == std::string::npos;
+            if (bare ? umsim::BaseName(module.path) == candidate : module.path == candidate) {
+                return reinterpret_cast<HMODULE>(base);
+            }
+        }
+    }
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return NULL;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+{
+    auto path = umsim::LoadedModulePath(hModule);
+    if (!path) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    if (!lpFilename && nSize) {
+        SetLastError(ERROR_NOACCESS);
+        return 0;
+    }
+    // Too small: cut to nSize - 1 characters and terminated, the result nSize.
+    if (path->size() >= nSize) {
+        if (nSize) {
+            memcpy(lpFilename, path->data(), nSize - 1);
+            lpFilename[nSize - 1] = 0;
+        }
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, path->c_str(), path->size() + 1);
+    SetLastError(ERROR_SUCCESS);
+    return DWORD(path->size());
 }

@@ -1,9 +1,25 @@
-// LoadLibraryA / GetProcAddress / FreeLibrary.
+// LoadLibraryA / GetProcAddress / FreeLibrary / GetModuleHandleA /
+// GetModuleFileNameA, the built-in system modules and DllMain.
 #include <windows.h>
 
+#include "um/debugoutput.h"
 #include "um/modules.h"
+#include "um/umverifier.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+typedef BOOL(WINAPI* IsWow64ProcessRoutine)(HANDLE, PBOOL);
+typedef BOOL(WINAPI* Wow64DisableRoutine)(PVOID*);
+
+template <class Routine>
+Routine Find(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Routine>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 TEST(Modules, KsUserExportsKsCreatePin)
 {
@@ -15,14 +31,32 @@ TEST(Modules, KsUserExportsKsCreatePin)
     EXPECT_TRUE(FreeLibrary(module));
 }
 
-TEST(Modules, AMissingLibraryIsModNotFound)
+TEST(Modules, Kernel32IsResidentAndAnswersNotWow64)
+{
+    HMODULE kernel32 = GetModuleHandleA("kernel32");
+    ASSERT_NE(kernel32, nullptr);
+    EXPECT_EQ(LoadLibraryA("KERNEL32.DLL"), kernel32);
+    EXPECT_TRUE(FreeLibrary(kernel32));
+    EXPECT_EQ(GetModuleHandleA("kernel32.dll"), kernel32);  // never unloaded
+    auto isWow64 = Find<IsWow64ProcessRoutine>(kernel32, "IsWow64Process");
+    ASSERT_NE(isWow64, nullptr);
+    BOOL wow64 = TRUE;
+    EXPECT_TRUE(isWow64(GetCurrentProcess(), &wow64));
+    EXPECT_FALSE(wow64);
+    auto disable = Find<Wow64DisableRoutine>(kernel32, "Wow64DisableWow64FsRedirection");
+    ASSERT_NE(disable, nullptr);
+    PVOID old = nullptr;
+    EXPECT_FALSE(disable(&old));
+    EXPECT_NE(GetProcAddress(kernel32, "Wow64RevertWow64FsRedirection"), nullptr);
+    char path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(kernel32, path, sizeof path), 0u);
+    EXPECT_STREQ(path, "C:\\Windows\\System32\\kernel32.dll");
+}
+
+TEST(Modules, AMissingOrWithdrawnModuleIsModNotFound)
 {
     EXPECT_EQ(LoadLibraryA("nosuchlibrary.dll"), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
-}
-
-TEST(Modules, ASystemModuleCanBeTakenAway)
-{
     umsim::SetSystemModuleAvailable("ksuser.dll", false);
     EXPECT_EQ(LoadLibraryA("ksuser.dll"), nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
@@ -32,11 +66,61 @@ TEST(Modules, ASystemModuleCanBeTakenAway)
     FreeLibrary(module);
 }
 
-TEST(Modules, AHostSharedLibraryLoadsByItsWindowsName)
+TEST(Modules, DllMainAttachesAtTheFirstLoadAndDetachesAtTheLastFree)
 {
-    // The C library is on every host; "libc.so.6" stands for a project library.
-    HMODULE module = LoadLibraryA("libc.so.6");
-    ASSERT_NE(module, nullptr);
-    EXPECT_NE(GetProcAddress(module, "strlen"), nullptr);
-    FreeLibrary(module);
+    umsim::TakeDebugOutput();
+    HMODULE first = LoadLibraryA(MRV_TEST_MODULE);
+    ASSERT_NE(first, nullptr);
+    HMODULE second = LoadLibraryA(MRV_TEST_MODULE);
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(GetModuleHandleA(MRV_TEST_MODULE), first);
+    EXPECT_EQ(umsim::TakeDebugOutput(), "DllMain 1 module\n");
+    EXPECT_NE(GetProcAddress(first, "TestModuleAnswer"), nullptr);
+    EXPECT_EQ(GetProcAddress(first, "strlen"), nullptr);  // the C library's, not the module's
+    EXPECT_TRUE(FreeLibrary(second));
+    EXPECT_EQ(umsim::TakeDebugOutput(), "");
+    EXPECT_TRUE(FreeLibrary(first));
+    EXPECT_EQ(umsim::TakeDebugOutput(), "DllMain 0 module\n");
+    EXPECT_EQ(GetModuleHandleA(MRV_TEST_MODULE), nullptr);
+    umsim::ViolationCapture violations;
+    EXPECT_FALSE(FreeLibrary(first));
+    EXPECT_TRUE(violations.Saw("handle", "FreeLibrary"));
 }
+
+TEST(Modules, AFailedAttachFailsTheLoad)
+{
+    umsim::TakeDebugOutput();
+    EXPECT_EQ(LoadLibraryA(MRV_FAILING_MODULE), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DLL_INIT_FAILED));
+    EXPECT_EQ(umsim::TakeDebugOutput(), "DllMain 1 module\nDllMain 0 module\n");
+    EXPECT_EQ(GetModuleHandleA(MRV_FAILING_MODULE), nullptr);
+}
+
+TEST(Modules, GetModuleFileNameCutsAsWindows)
+{
+    HMODULE module = LoadLibraryA(MRV_TEST_MODULE);
+    ASSERT_NE(module, nullptr);
+    std::string full = MRV_TEST_MODULE;
+    char path[MAX_PATH];
+    EXPECT_EQ(GetModuleFileNameA(module, path, sizeof path), DWORD(full.size()));
+    EXPECT_EQ(path, full);
+    EXPECT_EQ(GetModuleFileNameA(module, path, 5), 5u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::string(path), full.substr(0, 4));
+    FreeLibrary(module);
+    EXPECT_EQ(GetModuleFileNameA(module, path, sizeof path), 0u);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    EXPECT_GT(GetModuleFileNameA(NULL, path, sizeof path), 0u);  // the program
+    EXPECT_NE(std::string(path).find("platform_um_test"), std::string::npos);
+}
+
+TEST(Modules, GetSystemDirectoryReportsTheSizeItNeeds)
+{
+    char small[4];
+    EXPECT_EQ(GetSystemDirectoryA(small, sizeof small), 20u);
+    char path[MAX_PATH];
+    EXPECT_EQ(GetSystemDirectoryA(path, sizeof path), 19u);
+    EXPECT_STREQ(path, "C:\\Windows\\System32");
+}
+
+}  // namespace

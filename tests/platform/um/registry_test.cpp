@@ -124,3 +124,66 @@ TEST(RegistryRoots, CurrentUserIsItsOwnHive)
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Marvolan\\RootTest", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Marvolan\\RootTest"), ERROR_SUCCESS);
 }
+
+struct AccessCase {
+    REGSAM access;
+    LONG write;  // RegSetValueExA's result
+    LONG read;   // RegQueryValueExA's result
+};
+
+class RegistryAccess : public testing::TestWithParam<AccessCase> {};
+
+TEST_P(RegistryAccess, AKeyDoesWhatItWasOpenedFor)
+{
+    HKEY key = NULL;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Marvolan\\AccessTest", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                              &key, NULL),
+              ERROR_SUCCESS);
+    DWORD one = 1;
+    ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Marvolan\\AccessTest", 0, GetParam().access, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), GetParam().write);
+    EXPECT_EQ(RegDeleteValueA(key, "nosuch"), GetParam().write == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : GetParam().write);
+    DWORD value = 0, size = 4;
+    EXPECT_EQ(RegQueryValueExA(key, "v", NULL, NULL, reinterpret_cast<BYTE*>(&value), &size), GetParam().read);
+    HKEY sub = NULL;
+    EXPECT_EQ(RegCreateKeyExA(key, "sub", 0, NULL, 0, KEY_READ, NULL, &sub, NULL), GetParam().write);
+    if (sub) RegCloseKey(sub);
+    RegCloseKey(key);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Marvolan\\AccessTest\\sub");
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Marvolan\\AccessTest");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RegistryAccess,
+                         testing::Values(AccessCase{KEY_READ, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+                                         AccessCase{KEY_WRITE, ERROR_SUCCESS, ERROR_ACCESS_DENIED},
+                                         AccessCase{KEY_ALL_ACCESS, ERROR_SUCCESS, ERROR_SUCCESS},
+                                         AccessCase{GENERIC_READ, ERROR_ACCESS_DENIED, ERROR_SUCCESS}));
+
+TEST_F(Registry, SubkeysEnumerateByIndexUntilNoMoreItems)
+{
+    for (const char* name : {"Beta", "alpha"}) {
+        HKEY sub = NULL;
+        ASSERT_EQ(RegCreateKeyExA(m_key, name, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL), ERROR_SUCCESS);
+        RegCloseKey(sub);
+    }
+    char name[8];
+    EXPECT_EQ(RegEnumKeyA(m_key, 0, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "alpha");
+    EXPECT_EQ(RegEnumKeyA(m_key, 1, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Beta");
+    EXPECT_EQ(RegEnumKeyA(m_key, 2, name, sizeof name), ERROR_NO_MORE_ITEMS);
+    DWORD room = 5;  // "alpha" needs 6 with its terminator
+    EXPECT_EQ(RegEnumKeyExA(m_key, 0, name, &room, NULL, NULL, NULL, NULL), ERROR_MORE_DATA);
+    DWORD subkeys = 0, longest = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(m_key, NULL, NULL, NULL, &subkeys, &longest, NULL, NULL, NULL, NULL, NULL, NULL),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, 2u);
+    EXPECT_EQ(longest, 5u);
+    HKEY readOnly = NULL;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, KEY_QUERY_VALUE, &readOnly), ERROR_SUCCESS);
+    EXPECT_EQ(RegEnumKeyA(readOnly, 0, name, sizeof name), ERROR_ACCESS_DENIED);
+    RegCloseKey(readOnly);
+}

@@ -1,0 +1,244 @@
+// Sending and posting messages. A sent message runs the window's procedure
+// on the sending thread: the dialog procedure with the default dialog
+// handling behind it, or the control's built-in procedure under
+// DesktopLock(). Posted messages wait in one process-wide queue, each for
+// the thread that created its window, until that thread's modal loop
+// delivers them.
+//
+// The A functions translate the text-carrying messages to UTF-16, so every
+// procedure sees wide text.
+#include "um/user32/window.h"
+
+#include "um/bridge/kernelbridge.h"
+#include "um/textconversion.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+
+namespace umsim {
+namespace {
+
+struct PostedMessage {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::thread::id thread;
+};
+
+std::deque<PostedMessage>& Queue()  // under DesktopLock()
+{
+    static auto* queue = new std::deque<PostedMessage>;
+    return *queue;
+}
+
+// A procedure that posts again for every message it receives would keep a
+// modal loop busy for ever; past this many deliveries in one pass it is a
+// finding and the rest waits for the next pass.
+constexpr int kMaxDeliveriesPerPass = 10000;
+
+LRESULT TextMessage(Window& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SETTEXT:
+        window.text = WideText(reinterpret_cast<const char16_t*>(lParam));
+        return TRUE;
+    case WM_GETTEXT: {
+        auto* buffer = reinterpret_cast<char16_t*>(lParam);
+        if (!buffer || wParam == 0) return 0;
+        size_t count = std::min<size_t>(window.text.size(), wParam - 1);
+        window.text.copy(buffer, count);
+        buffer[count] = 0;
+        return LRESULT(count);
+    }
+    case WM_GETTEXTLENGTH: return LRESULT(window.text.size());
+    }
+    return 0;
+}
+
+// What the default dialog procedure does with what the dialog's own
+// procedure left alone.
+LRESULT DefaultDialogMessage(const std::shared_ptr<Window>& dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CLOSE: {
+        // Closing is Cancel, unless a Cancel button is there and disabled.
+        auto cancel = ChildById(*dialog, IDCANCEL);
+        {
+            std::lock_guard lock(DesktopLock());
+            if (cancel && !cancel->enabled) return 0;
+        }
+        SendMessageW(dialog->self, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(cancel ? cancel->self : nullptr));
+        return 0;
+    }
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH: {
+        std::lock_guard lock(DesktopLock());
+        return TextMessage(*dialog, message, wParam, lParam);
+    }
+    case WM_SETICON: {
+        std::lock_guard lock(DesktopLock());
+        HICON& slot = wParam == ICON_SMALL ? dialog->smallIcon : dialog->bigIcon;
+        HICON previous = slot;
+        slot = reinterpret_cast<HICON>(lParam);
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    case WM_GETICON: {
+        std::lock_guard lock(DesktopLock());
+        return reinterpret_cast<LRESULT>(wParam == ICON_SMALL ? dialog->smallIcon : dialog->bigIcon);
+    }
+    }
+    return 0;
+}
+
+LRESULT Deliver(const std::shared_ptr<Window>& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (window->windowClass == WindowClass::Dialog) {
+        INT_PTR handled = window->dialogProc ? window->dialogProc(window->self, message, wParam, lParam) : FALSE;
+        if (!handled) return DefaultDialogMessage(window, message, wParam, lParam);
+        // A dialog procedure answers through DWLP_MSGRESULT, except for
+        // the initialisation, whose answer is the return value itself.
+        if (message == WM_INITDIALOG) return handled;
+        std::lock_guard lock(DesktopLock());
+        return window->msgResult;
+    }
+    std::lock_guard lock(DesktopLock());
+    if (message == WM_SETTEXT || message == WM_GETTEXT || message == WM_GETTEXTLENGTH) {
+        return TextMessage(*window, message, wParam, lParam);
+    }
+    switch (window->windowClass) {
+    case WindowClass::Trackbar: return TrackbarProcedure(*window, message, wParam, lParam);
+    case WindowClass::ProgressBar: return ProgressBarProcedure(*window, message, wParam, lParam);
+    default: return ControlProcedure(*window, message, wParam, lParam);
+    }
+}
+
+LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
+{
+    auto window = LookupWindow(hwnd, routine);
+    return window ? Deliver(window, message, wParam, lParam) : 0;
+}
+
+// The narrow form of a message whose text the procedures keep wide.
+LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
+{
+    auto window = LookupWindow(hwnd, routine);
+    if (!window) return 0;
+    switch (message) {
+    case WM_SETTEXT:
+    case CB_ADDSTRING:
+    case CB_INSERTSTRING:
+    case CB_FINDSTRINGEXACT: {
+        if (!lParam) break;
+        std::u16string wide = ToUtf16(reinterpret_cast<const char*>(lParam));
+        return Deliver(window, message, wParam, reinterpret_cast<LPARAM>(wide.c_str()));
+    }
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH: {
+        std::u16string wide(size_t(Deliver(window, WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
+        wide.resize(size_t(Deliver(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()))));
+        std::string narrow = ToUtf8(wide);
+        if (message == WM_GETTEXTLENGTH) return LRESULT(narrow.size());
+        auto* buffer = reinterpret_cast<char*>(lParam);
+        if (!buffer || wParam == 0) return 0;
+        size_t count = std::min<size_t>(narrow.size(), wParam - 1);
+        narrow.copy(buffer, count);
+        buffer[count] = 0;
+        return LRESULT(count);
+    }
+    case CB_GETLBTEXT:
+    case CB_GETLBTEXTLEN: {
+        LRESULT length = Deliver(window, CB_GETLBTEXTLEN, wParam, 0);
+        if (length < 0) return length;
+        std::u16string wide(size_t(length) + 1, u'\0');
+        Deliver(window, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(wide.data()));
+        wide.resize(size_t(length));
+        std::string narrow = ToUtf8(wide);
+        if (message == CB_GETLBTEXTLEN) return LRESULT(narrow.size());
+        // The caller sized the buffer from CB_GETLBTEXTLEN, as Windows requires.
+        if (!lParam) return CB_ERR;
+        memcpy(reinterpret_cast<char*>(lParam), narrow.c_str(), narrow.size() + 1);
+        return LRESULT(narrow.size());
+    }
+    }
+    return Deliver(window, message, wParam, lParam);
+}
+
+bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
+{
+    auto window = LookupWindow(hwnd, routine);
+    if (!window) return false;
+    std::lock_guard lock(DesktopLock());
+    Queue().push_back({hwnd, message, wParam, lParam, window->thread});
+    return true;
+}
+
+}  // namespace
+
+void DropPostedMessages(HWND hwnd)
+{
+    std::lock_guard lock(DesktopLock());
+    auto& queue = Queue();
+    queue.erase(std::remove_if(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.hwnd == hwnd; }),
+                queue.end());
+}
+
+void PumpPostedMessages()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    for (int delivered = 0;; ++delivered) {
+        PostedMessage next{};
+        {
+            std::lock_guard lock(DesktopLock());
+            auto& queue = Queue();
+            auto it = std::find_if(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
+            if (it == queue.end()) return;
+            if (delivered == kMaxDeliveriesPerPass) {
+                bridge::ReportViolation("desktop", "a window procedure keeps posting messages to itself");
+                return;
+            }
+            next = *it;
+            queue.erase(it);
+        }
+        // A message for a window destroyed since is dropped, as Windows does.
+        if (auto window = PeekWindow(next.hwnd)) Deliver(window, next.message, next.wParam, next.lParam);
+    }
+}
+
+}  // namespace umsim
+
+LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    return umsim::Send(hWnd, Msg, wParam, lParam, "SendMessageW");
+}
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    return umsim::SendNarrow(hWnd, Msg, wParam, lParam, "SendMessageA");
+}
+
+LRESULT WINAPI SendDlgItemMessageW(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    HWND control = GetDlgItem(hDlg, nIDDlgItem);
+    return control ? umsim::Send(control, Msg, wParam, lParam, "SendDlgItemMessageW") : 0;
+}
+
+LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    HWND control = GetDlgItem(hDlg, nIDDlgItem);
+    return control ? umsim::SendNarrow(control, Msg, wParam, lParam, "SendDlgItemMessageA") : 0;
+}
+
+BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    return umsim::Post(hWnd, Msg, wParam, lParam, "PostMessageW") ? TRUE : FALSE;
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    // Posted messages carry no text the emulation would have to translate.
+    return umsim::Post(hWnd, Msg, wParam, lParam, "PostMessageA") ? TRUE : FALSE;
+}

@@ -1,0 +1,103 @@
+// Windows of the emulated desktop: dialogs and the controls inside them.
+// An HWND is a handle of the process's handle table (checked on every
+// call, never reused), naming a Window.
+//
+// Locking: every mutable field of every Window is guarded by DesktopLock(),
+// one lock for the whole desktop. It is never held while product code runs
+// (dialog procedures, scripts), so those may call back into user32 freely.
+#pragma once
+
+#include <windows.h>
+
+#include "um/handletable.h"
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace umsim {
+
+enum class WindowClass { Dialog, Static, Button, Edit, ComboBox, Trackbar, ProgressBar };
+
+struct ComboBoxState {
+    std::vector<std::u16string> items;
+    std::vector<LPARAM> itemData;  // beside items, same length
+    int selection = -1;            // CB_ERR: none
+};
+
+// Trackbars and progress bars: a position within a range.
+struct RangeState {
+    int low = 0;
+    int high = 100;
+    int position = 0;
+    int step = 10;  // progress bar step
+};
+
+class Window : public HandleObject {
+public:
+    Window() : HandleObject(ObjectKind::Window) {}
+
+    // Set at creation, then read-only: no lock needed.
+    WindowClass windowClass = WindowClass::Static;
+    std::u16string className;
+    HWND self = nullptr;
+    HWND parent = nullptr;  // owner of a dialog, dialog of a control
+    int id = 0;
+    int16_t x = 0, y = 0, cx = 0, cy = 0;  // dialog units, relative to the parent's client area
+    DLGPROC dialogProc = nullptr;
+    HINSTANCE instance = nullptr;
+    int resourceId = 0;  // dialog: the template's resource id, 0 for templates in memory
+    std::thread::id thread;
+    std::vector<HWND> children;  // controls in template order
+
+    // Under DesktopLock().
+    uint32_t style = 0;
+    uint32_t exStyle = 0;
+    std::u16string text;
+    bool enabled = true;
+    bool destroyed = false;
+    LONG_PTR userData = 0;   // GWLP_USERDATA
+    LONG_PTR msgResult = 0;  // DWLP_MSGRESULT
+    LONG_PTR dialogUser = 0; // DWLP_USER
+    bool ended = false;      // EndDialog was called
+    INT_PTR result = 0;
+    HICON smallIcon = nullptr, bigIcon = nullptr;
+    HANDLE image = nullptr;   // static: its icon or bitmap
+    uint16_t imageResource = 0;  // static: the resource its template named
+    ComboBoxState combo;
+    RangeState range;
+};
+
+std::mutex& DesktopLock();
+
+// The window an HWND names; null with a handle finding (and
+// ERROR_INVALID_WINDOW_HANDLE) when it names none.
+std::shared_ptr<Window> LookupWindow(HWND hwnd, const char* routine);
+// The same without a finding, for IsWindow and queued messages whose
+// window has gone.
+std::shared_ptr<Window> PeekWindow(HWND hwnd);
+// The control with the id among the dialog's children, or null.
+std::shared_ptr<Window> ChildById(const Window& dialog, int id);
+
+// The built-in window procedure of the controls; called under DesktopLock().
+LRESULT ControlProcedure(Window& control, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT TrackbarProcedure(Window& trackbar, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT ProgressBarProcedure(Window& progress, UINT message, WPARAM wParam, LPARAM lParam);
+// Whether comctl32 has registered the class (InitCommonControls[Ex]).
+bool CommonControlClassRegistered(WindowClass windowClass);
+void ForgetCommonControlClasses();
+
+// Delivers posted messages queued for windows of the calling thread.
+void PumpPostedMessages();
+void DropPostedMessages(HWND hwnd);
+
+// Top-level dialogs, for the control surface: added once complete, gone
+// when destroyed.
+void RegisterDialog(HWND hwnd);
+std::vector<HWND> DialogWindows();
+
+// Removes the window, its children and their queued messages.
+void DestroyWindowTree(HWND hwnd);
+
+}  // namespace umsim
