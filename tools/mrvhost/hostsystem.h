@@ -1,0 +1,41 @@
+// Where the host runs. On Windows: the system itself, with whatever ASIO
+// drivers are installed. On Linux: a virtual machine with the package's
+// kernel driver and a virtual Marvolan device, where the package's ASIO
+// driver has registered itself, and a desktop the host can play the user on.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SystemOptions {
+    unsigned product = 0x10;   // the virtual device (Linux)
+    bool fastClock = false;    // the virtual bus as fast as the work allows, not paced (Linux)
+    std::string windowsRoot;   // the virtual Windows root; empty: a fresh one for this run (Linux)
+    std::string asioDriver;    // the ASIO driver module to register; empty: the one built beside (Linux)
+};
+
+// A user's action on a dialog: "buffer=5", "rate=44100", "format=16",
+// "device=NAME".
+struct PanelSetting {
+    std::string name;
+    std::string value;
+};
+
+class HostSystem {
+public:
+    static std::unique_ptr<HostSystem> Start(const SystemOptions& options, std::string* error);
+    virtual ~HostSystem() = default;
+
+    // The window ASIO drivers get from init as their parent.
+    virtual void* Window() = 0;
+    // Whether the host can act as the user on the driver's dialogs.
+    virtual bool CanPlayUser() const = 0;
+    // Until the next dialog of the driver has been handled: the next
+    // control panel gets the settings and OK (or Cancel with none), and
+    // its picture as text is appended to *pictures; message boxes get
+    // their first button and are appended too.
+    virtual void PlayUserOnNextPanel(const std::vector<PanelSetting>& settings, std::vector<std::string>* pictures) = 0;
+    // What the driver wrote to the debug output since the last call.
+    virtual std::string TakeDebugOutput() = 0;
+};

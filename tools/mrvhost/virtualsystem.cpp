@@ -1,0 +1,163 @@
+// The host on Linux: a virtual machine with the package's kernel driver and
+// a virtual Marvolan device whose audio output is looped to its input, the
+// package's ASIO driver registered by its own DllRegisterServer, and the
+// emulated desktop, on which the host can play the user.
+#include "hostsystem.h"
+#include "virtualdevice.h"
+
+#include <windows.h>
+
+#include "um/debugoutput.h"
+#include "um/desktop.h"
+#include "um/virtualmachine.h"
+#include "um/windowsroot.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+// Bus frames between the device hearing a sample and sending it back.
+constexpr uint32_t kLoopDelayFrames = 2;
+
+class VirtualSystem : public HostSystem {
+public:
+    bool Start(const SystemOptions& options, std::string* error)
+    {
+        if (!OpenRoot(options.windowsRoot, error)) return false;
+        m_machine = std::make_unique<umsim::VirtualMachine>(KernelDriverEntry());
+        if (!m_machine->Booted()) return Fail(error, "the virtual machine did not boot: the kernel driver failed to load");
+        int32_t status = -1;
+        if (m_machine->Plug(NewLoopedDevice(uint16_t(options.product), kLoopDelayFrames), &status) < 0 || status < 0) {
+            char text[96];
+            snprintf(text, sizeof text, "the virtual device did not start (0x%08X)", unsigned(status));
+            return Fail(error, text);
+        }
+        m_machine->StartClock(!options.fastClock);
+        return Register(options.asioDriver.empty() ? MRV_ASIO_DRIVER_MODULE : options.asioDriver, error);
+    }
+
+    ~VirtualSystem() override
+    {
+        if (m_machine) m_machine->StopClock();
+        m_machine.reset();
+        // What the driver stored (its settings, the registration) outlives
+        // the run in a root the user named.
+        if (m_root && m_keepRoot) m_root->Save();
+        m_root.reset();
+        std::error_code ignored;
+        if (!m_temporaryRoot.empty()) std::filesystem::remove_all(m_temporaryRoot, ignored);
+    }
+
+    void* Window() override { return nullptr; }
+    bool CanPlayUser() const override { return true; }
+
+    void PlayUserOnNextPanel(const std::vector<PanelSetting>& settings, std::vector<std::string>* pictures) override
+    {
+        umsim::OnMessageBox([pictures](const umsim::MessageBoxRecord& box) {
+            pictures->push_back("Message box \"" + box.caption + "\": " + box.text);
+            return 0;
+        });
+        umsim::OnDialog(kAboutBox, [pictures](umsim::Dialog& about) {
+            pictures->push_back(about.Picture());
+            about.Press(IDOK);
+        });
+        umsim::OnDialog(kControlPanel, [settings, pictures](umsim::Dialog& panel) {
+            bool changed = false;
+            for (const PanelSetting& setting : settings) {
+                if (setting.name == "about") {
+                    panel.Press(kAboutButton);
+                } else if (!Apply(panel, setting)) {
+                    pictures->push_back("The panel has no choice " + setting.name + "=" + setting.value);
+                } else {
+                    changed = true;
+                }
+            }
+            pictures->push_back(panel.Picture());
+            panel.Press(changed ? IDOK : IDCANCEL);
+        });
+    }
+
+    std::string TakeDebugOutput() override { return umsim::TakeDebugOutput(); }
+
+private:
+    // The driver's dialogs and the controls a user changes.
+    static constexpr int kControlPanel = 129;
+    static constexpr int kAboutBox = 103;
+    static constexpr int kAboutButton = 104;
+    static constexpr int kBufferTrackbar = 1000;
+    static constexpr int kRateList = 1005;
+    static constexpr int kFormatList = 1006;
+    static constexpr int kDeviceList = 1007;
+
+    static bool Apply(umsim::Dialog& panel, const PanelSetting& setting)
+    {
+        if (setting.name == "buffer") {
+            char* end = nullptr;
+            const long ms = strtol(setting.value.c_str(), &end, 10);
+            return end && !*end && panel.MoveTrackbar(kBufferTrackbar, int(ms)) &&
+                   panel.Position(kBufferTrackbar) == ms;
+        }
+        if (setting.name == "rate") return panel.Pick(kRateList, setting.value);
+        if (setting.name == "format") return panel.Pick(kFormatList, setting.value + " bit");
+        if (setting.name == "device") return panel.Pick(kDeviceList, setting.value);
+        return false;
+    }
+
+    // A named root is loaded and kept; otherwise the run has a fresh one
+    // that lives as long as it does.
+    bool OpenRoot(const std::string& directory, std::string* error)
+    {
+        m_keepRoot = !directory.empty();
+        std::string path = directory;
+        if (path.empty()) {
+            char pattern[] = "/tmp/mrvhost-windows-XXXXXX";
+            if (!mkdtemp(pattern)) return Fail(error, "no temporary folder for the virtual Windows root");
+            path = pattern;
+            m_temporaryRoot = path;
+        }
+        m_root = std::make_unique<umsim::WindowsRoot>(path);
+        if (!m_root->Opened()) return Fail(error, "the virtual Windows root " + path + ": " + m_root->Error());
+        // The kernel driver's file where an installer puts it, for the
+        // version the About box shows.
+        std::string installError;
+        if (!m_root->InstallFile(MRV_KERNEL_DRIVER_MODULE, "C:\\Windows\\System32\\drivers\\mrvusbaudio.sys",
+                                 &installError)) {
+            return Fail(error, installError);
+        }
+        return true;
+    }
+std::string* error, const std::string& text)
+    {
+        *error = text;
+        return false;
+    }
+
+    // As an installer does: the module's own DllRegisterServer.
+    bool Register(const std::string& module, std::string* error)
+    {
+        HMODULE library = LoadLibraryA(module.c_str());
+        if (!library) return Fail(error, "the ASIO driver " + module + " could not be loaded");
+        using Entry = HRESULT(STDAPICALLTYPE*)();
+        auto registerServer = reinterpret_cast<Entry>(GetProcAddress(library, "DllRegisterServer"));
+        const HRESULT hr = registerServer ? registerServer() : E_FAIL;
+        FreeLibrary(library);
+        if (hr != S_OK) return Fail(error, "the ASIO driver " + module + " did not register");
+        return true;
+    }
+
+    std::unique_ptr<umsim::WindowsRoot> m_root;
+    bool m_keepRoot = false;
+    std::string m_temporaryRoot;
+    std::unique_ptr<umsim::VirtualMachine> m_machine;
+};
+
+}  // namespace
+
+std::unique_ptr<HostSystem> HostSystem::Start(const SystemOptions& options, std::string* error)
+{
+    auto system = std::make_unique<VirtualSystem>();
+    if (!system->Start(options, error)) return nullptr;
+    return system;
+}
