@@ -128,7 +128,8 @@ private:
         }
         return true;
     }
-std::string* error, const std::string& text)
+
+    static bool Fail(std::string* error, const std::string& text)
     {
         *error = text;
         return false;
@@ -140,7 +141,9 @@ std::string* error, const std::string& text)
         HMODULE library = LoadLibraryA(module.c_str());
         if (!library) return Fail(error, "the ASIO driver " + module + " could not be loaded");
         using Entry = HRESULT(STDAPICALLTYPE*)();
-        auto registerServer = reinterpret_cast<Entry>(GetProcAddress(library, "DllRegisterServer"));
+        // Through the generic function type, as the entry's own type is not FARPROC's.
+        auto registerServer =
+            reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(library, "DllRegisterServer")));
         const HRESULT hr = registerServer ? registerServer() : E_FAIL;
         FreeLibrary(library);
         if (hr != S_OK) return Fail(error, "the ASIO driver " + module + " did not register");
