@@ -151,5 +151,6 @@ add_subdirectory(avstream-usb/wdm)
 # library, checked like the kernel driver's image.
 if(MRV_PE_MACHINE STREQUAL "x64")
   add_subdirectory(avstream-usb/asiodrv)
+  add_subdirectory(tools/mrvhost)
   add_subdirectory(tests/wine)
 endif()
