@@ -41,6 +41,7 @@ struct Options {
     DWORD callbackDelay = 0;
     bool noTimeInfo = false;
     std::vector<std::string> settings;
+    bool about = false;
 };
 
 struct ReleaseDriver {
@@ -314,13 +315,23 @@ int Panel(Host& host)
     for (const std::string& setting : host.Opts().settings) {
         const size_t equals = setting.find('=');
         if (equals == std::string::npos || equals == 0) return host.Fail("--set wants NAME=VALUE: " + setting), 2;
-        settings.push_back({setting.substr(0, equals), setting.substr(equals + 1)});
+        const std::string name = setting.substr(0, equals);
+        if (name != "buffer" && name != "rate" && name != "format" && name != "device") {
+            return host.Fail("--set knows buffer, rate, format and device, not " + name), 2;
+        }
+        settings.push_back({name, setting.substr(equals + 1)});
     }
+    if (host.Opts().about) settings.push_back({"about", ""});
     if (!settings.empty() && !host.System().CanPlayUser()) {
-        return host.Fail("--set needs the virtual desktop; on Windows the panel opens for you to use"), 2;
+        return host.Fail("--set and --about need the virtual desktop; on Windows the panel opens for you to use"), 2;
     }
-    DriverRef driver = host.Open();
+    // The panel works without a device too (its settings then apply at the
+    // next init), so a failed init is reported and the panel still shown.
+    DriverRef driver = host.Create();
     if (!driver) return 1;
+    if (driver->init(host.System().Window()) != ASIOTrue) {
+        printf("Note         init failed; the panel opens without a device\n");
+    }
     std::vector<std::string> pictures;
     if (host.System().CanPlayUser()) host.System().PlayUserOnNextPanel(settings, &pictures);
     const ASIOError error = driver->controlPanel();
@@ -395,6 +406,7 @@ int main(int argc, char** argv)
     addStreamOptions(latency);
     CLI::App* panel = app.add_subcommand("panel", "open the driver's control panel");
     panel->add_option("--set", options.settings, "act as the user: buffer=MS, rate=HZ, format=16|24, device=NAME");
+    panel->add_flag("--about", options.about, "act as the user: press About... and show the About box");
     CLI::App* check = app.add_subcommand("check", "a conformance run of the driver; a table of what held");
     CLI11_PARSE(app, argc, argv);
 
