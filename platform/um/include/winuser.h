@@ -34,3 +34,6 @@
 // String tables: blocks of 16 strings, block n + 1 holding ids 16n to 16n + 15.
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
+
+// Lower case in the ANSI code page, in place; a value below 0x10000 is one character.
+LPSTR WINAPI CharLowerA(LPSTR lpsz);
