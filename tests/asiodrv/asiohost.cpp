@@ -176,6 +176,12 @@ void AsioTest::SetUp()
         log.supportsTimeInfo = false;
         log.work = nullptr;
     }
+    // Keys every Windows installation has.
+    for (auto [root, path] : {std::pair{HKEY_CLASSES_ROOT, "CLSID"}, std::pair{HKEY_LOCAL_MACHINE, "SOFTWARE"}}) {
+        HKEY key = NULL;
+        ASSERT_EQ(RegCreateKeyExA(root, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
     ASSERT_EQ(CoInitialize(NULL), S_OK);
     m_module = LoadLibraryA(MRV_ASIO_MODULE);
     ASSERT_NE(m_module, nullptr);
@@ -237,7 +243,10 @@ IASIO* AsioTest::Create()
 IASIO* AsioTest::CreateAndInit()
 {
     // An existing settings key keeps init from opening the control panel.
-    SetPref("SampleFormat", 1);
+    HKEY key = NULL;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kPrefsKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
     IASIO* asio = Create();
     EXPECT_EQ(asio->init(NULL), ASIOTrue);
     return asio;

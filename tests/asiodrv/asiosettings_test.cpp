@@ -69,15 +69,15 @@ TEST_F(AsioSettings, DebugTraceIsOnForAnyDwordAndOffForAString)
     EXPECT_EQ(umsim::TakeDebugOutput().find(line), std::string::npos);
 }
 
-TEST_F(AsioSettings, StoredPacketCountsOutsideTheRingsRangeStillStream)
+TEST_F(AsioSettings, StoredPacketCountBelowOneMeansOnePacket)
 {
     BootLoopback(umtest::kAudioMidiProduct, 3);
-    SetPref("NumKsPackets", 0);
+    SetPref("NumKsPackets", 0xFFFFFFFF);
     IASIO* asio = CreateAndInit();
+    LONG ignored = 0, size = 0;
+    ASSERT_EQ(asio->getBufferSize(&ignored, &ignored, &size, &ignored), ASE_OK);
     LONG input = 0, output = 0;
     ASSERT_EQ(asio->getLatencies(&input, &output), ASE_OK);
-    LONG ignored = 0, size = 0;
-    asio->getBufferSize(&ignored, &ignored, &size, &ignored);
     EXPECT_EQ(input, size * 1 + 64) << "one packet in flight";
     EXPECT_EQ(output, size * 2 + 64);
 }
