@@ -1,7 +1,7 @@
 #include "combase.h"
 
 namespace {
-volatile LONG g_cLiveObjects = 0;
+std::atomic<LONG> g_cLiveObjects{0};
 }
 
 CUnknown::CUnknown(LPCSTR pszName, IUnknown* pOuter)
@@ -11,10 +11,10 @@ CUnknown::CUnknown(LPCSTR pszName, IUnknown* pOuter)
       m_cRef(0)
 {
     UNREFERENCED_PARAMETER(pszName);
-    InterlockedIncrement(&g_cLiveObjects);
+    ++g_cLiveObjects;
 }
 
-CUnknown::~CUnknown() { InterlockedDecrement(&g_cLiveObjects); }
+CUnknown::~CUnknown() { --g_cLiveObjects; }
 
 LONG CUnknown::LiveObjects() { return g_cLiveObjects; }
 
@@ -37,13 +37,13 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, voi
 
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef()
 {
-    LONG count = InterlockedIncrement(&m_cRef);
+    LONG count = ++m_cRef;
     return count > 1 ? ULONG(count) : 1;
 }
 
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease()
 {
-    LONG count = InterlockedDecrement(&m_cRef);
+    LONG count = --m_cRef;
     if (count == 0) {
         // Releases made while the object is destroyed must not destroy it again.
         m_cRef = 1;

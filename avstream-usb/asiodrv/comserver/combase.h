@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <atomic>
+
 struct INonDelegatingUnknown {
     virtual HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID riid, void** ppv) = 0;
     virtual ULONG STDMETHODCALLTYPE NonDelegatingAddRef() = 0;
@@ -35,5 +37,5 @@ protected:
 
 private:
     IUnknown* const m_pOuter;  // the aggregating object, or this object's own non-delegating unknown
-    volatile LONG m_cRef;      // changed atomically, from any thread
+    std::atomic<LONG> m_cRef;  // changed atomically, from any thread
 };

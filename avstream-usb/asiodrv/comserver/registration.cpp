@@ -176,18 +176,20 @@ LONG Register(REFCLSID clsid, LPCSTR pszModulePath, LPCSTR pszName, LPCSTR pszDe
         readLowerString(HKEY_CLASSES_ROOT, id.serverKey, NULL, server);
         if (strcmp(server, id.fileName) != 0) DeleteRegTree(HKEY_CLASSES_ROOT, "CLSID", id.clsid);
     }
-    CreateRegKey(HKEY_CLASSES_ROOT, "CLSID", id.clsid);
+    // Each key written is checked: a registration that reports success must
+    // leave entries hosts can create the driver from.
+    if (CreateRegKey(HKEY_CLASSES_ROOT, "CLSID", id.clsid) != 0) return -1;
     setString(HKEY_CLASSES_ROOT, id.classKey, NULL, pszDescription);
-    CreateRegKey(HKEY_CLASSES_ROOT, id.classKey, "InprocServer32");
+    if (CreateRegKey(HKEY_CLASSES_ROOT, id.classKey, "InprocServer32") != 0) return -1;
     setString(HKEY_CLASSES_ROOT, id.serverKey, NULL, id.fileName);
     setString(HKEY_CLASSES_ROOT, id.serverKey, "ThreadingModel", pszThreadingModel);
 
     if (!keyExists(HKEY_LOCAL_MACHINE, kAsioParent)) {
-        CreateRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE", "ASIO");
+        if (CreateRegKey(HKEY_LOCAL_MACHINE, "SOFTWARE", "ASIO") != 0) return -1;
     } else if (keyExists(HKEY_LOCAL_MACHINE, id.asioKey)) {
         DeleteRegTree(HKEY_LOCAL_MACHINE, kAsioParent, pszName);
     }
-    CreateRegKey(HKEY_LOCAL_MACHINE, kAsioParent, pszName);
+    if (CreateRegKey(HKEY_LOCAL_MACHINE, kAsioParent, pszName) != 0) return -1;
     setString(HKEY_LOCAL_MACHINE, id.asioKey, "CLSID", id.clsid);
     setString(HKEY_LOCAL_MACHINE, id.asioKey, "Description", pszDescription);
     return 0;
@@ -211,6 +213,8 @@ HRESULT registerServer()
     // whose class entries are missing or name another file does.
     if (registrationComplete(CLSID_MrvUsbAsio, kDriverName)) return 0;
     LONG result = Register(CLSID_MrvUsbAsio, modulePath(), kDriverName, kDriverName, "Apartment");
+    // A value that could not be written (no rights, say) leaves no usable entry either.
+    if (result == 0 && !registrationComplete(CLSID_MrvUsbAsio, kDriverName)) result = -1;
     if (result != 0) {
         failureBox("Register Server failed ! (%d)", result);
         return HRESULT(-1);

@@ -15,6 +15,7 @@ constexpr LONG kNoModuleFileName = -102;
 constexpr LONG kNoClsidText = -103;
 constexpr LONG kNoAnsiClsidText = -104;
 
+// Register also returns -1 when a key cannot be created.
 LONG Register(REFCLSID clsid, LPCSTR pszModulePath, LPCSTR pszName, LPCSTR pszDescription,
               LPCSTR pszThreadingModel);
 LONG Unregister(REFCLSID clsid, LPCSTR pszModulePath, LPCSTR pszName);

@@ -472,3 +472,6 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define LoadString LoadStringA
 #define LoadImage LoadImageA
 #endif
+
+// Lower case in the ANSI code page, in place; a value below 0x10000 is one character.
+LPSTR WINAPI CharLowerA(LPSTR lpsz);
