@@ -292,5 +292,6 @@ int _strnicmp(const char* a, const char* b, size_t count);
 #include <winnls.h>
 #include <winuser.h>
 #ifndef WIN32_LEAN_AND_MEAN
+#include <mmsystem.h>
 #include <objbase.h>
 #endif
