@@ -80,11 +80,13 @@ struct Cells {
     int Middle() const { return (top + bottom) / 2; }
 };
 
+// Rounded to the nearest cell, and at least one cell in each direction, so
+// that an 8-unit static is one line wherever it starts.
 Cells CellsOf(const Window& w)
 {
-    int left = w.x / 4 + 1, top = w.y / 8 + 1;
-    int right = std::max(left, (w.x + std::max<int>(w.cx, 1) - 1) / 4 + 1);
-    int bottom = std::max(top, (w.y + std::max<int>(w.cy, 1) - 1) / 8 + 1);
+    int left = (w.x + 2) / 4 + 1, top = (w.y + 4) / 8 + 1;
+    int right = left + std::max(1, (w.cx + 2) / 4) - 1;
+    int bottom = top + std::max(1, (w.cy + 4) / 8) - 1;
     return {top, left, bottom, right};
 }
 
@@ -146,16 +148,21 @@ void DrawStatic(Grid& grid, const Window& w, const Cells& cells)
     for (size_t i = 0; i < lines.size() && cells.top + int(i) <= cells.bottom; ++i) {
         const std::u32string& line = lines[i];
         int row = cells.top + int(i);
-        int column = cells.left;
         if (int(line.size()) <= cells.Width()) {
+            int column = cells.left;
             if (type == SS_RIGHT) column = cells.right + 1 - int(line.size());
             if (type == SS_CENTER) column = cells.left + (cells.Width() - int(line.size())) / 2;
             grid.Write(row, column, line);
             continue;
         }
+        // Right-aligned text grows to the left, other text to the right.
+        int start = type == SS_RIGHT ? cells.right + 1 - int(line.size()) : cells.left;
+        for (int at = start; type == SS_RIGHT && at < cells.left; ++at) {
+            if (!grid.Blank(row, at)) start = cells.left;
+        }
         for (size_t k = 0; k < line.size(); ++k) {
-            int at = column + int(k);
-            if (at > cells.right && !grid.Blank(row, at)) break;
+            int at = start + int(k);
+            if ((at < cells.left || at > cells.right) && !grid.Blank(row, at)) break;
             grid.Put(row, at, line[k]);
         }
     }
@@ -190,7 +197,9 @@ void DrawControl(Grid& grid, const Window& w)
     case WindowClass::Edit: grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(w.text), cells.Width() - 2) + U"]"); return;
     case WindowClass::ComboBox: {
         std::u16string selected = w.combo.selection >= 0 ? w.combo.items[size_t(w.combo.selection)] : u"";
-        grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(selected), cells.Width() - 3) + U"\u25BC]");
+        // The template's height includes the drop-down list; the closed box
+        // is about 12 units tall, and sits on the line of its middle.
+        grid.Write((w.y + 6) / 8 + 1, cells.left, U"[" + Pad(Wide32(selected), cells.Width() - 3) + U"\u25BC]");
         return;
     }
     case WindowClass::Trackbar: {
@@ -226,7 +235,7 @@ std::string Dialog::Picture() const
         if (auto control = PeekWindow(child)) controls.push_back(control);
     }
     std::lock_guard lock(DesktopLock());
-    int columns = (std::max<int>(dialog->cx, 1) + 3) / 4, rows = (std::max<int>(dialog->cy, 1) + 7) / 8;
+    int columns = std::max(1, (dialog->cx + 2) / 4), rows = std::max(1, (dialog->cy + 4) / 8);
     Grid grid(columns + 2, rows + 2);
     grid.Frame(0, 0, rows + 1, columns + 1);
     grid.Write(0, 2, Clip(U" " + Wide32(dialog->text) + U" ", columns - 2));
