@@ -14,6 +14,8 @@
 namespace umsim {
 namespace {
 
+constexpr int kMaxColumns = 480, kMaxRows = 270;
+
 class Grid {
 public:
     Grid(int columns, int rows) : m_rows(size_t(std::max(rows, 0)), std::u32string(size_t(std::max(columns, 0)), U' ')) {}
@@ -235,7 +237,8 @@ std::string Dialog::Picture() const
         if (auto control = PeekWindow(child)) controls.push_back(control);
     }
     std::lock_guard lock(DesktopLock());
-    int columns = std::max(1, (dialog->cx + 2) / 4), rows = std::max(1, (dialog->cy + 4) / 8);
+    // Dialogs larger than any screen are cut.
+    int columns = std::clamp((dialog->cx + 2) / 4, 1, kMaxColumns), rows = std::clamp((dialog->cy + 4) / 8, 1, kMaxRows);
     Grid grid(columns + 2, rows + 2);
     grid.Frame(0, 0, rows + 1, columns + 1);
     grid.Write(0, 2, Clip(U" " + Wide32(dialog->text) + U" ", columns - 2));
