@@ -25,6 +25,9 @@ inline bool operator==(const GUID& a, const GUID& b) { return IsEqualGUID(a, b);
 #define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8) \
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
+// The all-zero GUID, which the kernel-streaming wildcards and COM both name.
+DEFINE_GUID(GUID_NULL, 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00);
+
 // Kernel-streaming headers also publish a GUID's value as the macro
 // STATIC_<name>, for tables initialized without running code:
 // {STATICGUIDOF(KSCATEGORY_AUDIO)}. DEFINE_GUIDSTRUCT defines the GUID

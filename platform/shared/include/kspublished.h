@@ -315,8 +315,6 @@ typedef struct {
 // ---------------------------------------------------------------------------
 // Sets, names and GUIDs
 // ---------------------------------------------------------------------------
-DEFINE_GUID(GUID_NULL, 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00);
-
 #define KSDATAFORMAT_TYPE_WILDCARD GUID_NULL
 #define KSDATAFORMAT_SUBTYPE_WILDCARD GUID_NULL
 #define KSDATAFORMAT_SPECIFIER_WILDCARD GUID_NULL

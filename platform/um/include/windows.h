@@ -289,4 +289,8 @@ int _snprintf(char* buffer, size_t count, const char* format, ...) __attribute__
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
 
+#include <winnls.h>
 #include <winuser.h>
+#ifndef WIN32_LEAN_AND_MEAN
+#include <objbase.h>
+#endif

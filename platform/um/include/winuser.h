@@ -71,6 +71,9 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 
+// Lower case in the ANSI code page, in place; a value below 0x10000 is one character.
+LPSTR WINAPI CharLowerA(LPSTR lpsz);
+
 // ---------------------------------------------------------------------------
 // Messages
 // ---------------------------------------------------------------------------
