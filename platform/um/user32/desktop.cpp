@@ -324,7 +324,7 @@ bool Dialog::Type(int id, const std::string& text)
 {
     auto edit = Actionable(m_hwnd, id, {WindowClass::Edit});
     if (!edit) return false;
-    std::u16string wide = ToUtf16(text);
+    std::u16string wide = FromUtf8(text);
     SendMessageW(edit->self, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     Notify(*edit, EN_CHANGE);
     PumpPostedMessages();

@@ -111,7 +111,7 @@ HANDLE Load(HINSTANCE module, ULONG_PTR id, const std::u16string& name, UINT typ
 }
 
 std::u16string NameOf(LPCWSTR name) { return IS_INTRESOURCE(name) ? std::u16string() : std::u16string(name); }
-std::u16string NameOf(LPCSTR name) { return IS_INTRESOURCE(name) ? std::u16string() : ToUtf16(name); }
+std::u16string NameOf(LPCSTR name) { return IS_INTRESOURCE(name) ? std::u16string() : FromAnsi(name); }
 
 }  // namespace
 

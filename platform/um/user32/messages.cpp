@@ -5,8 +5,8 @@
 // the thread that created its window, until that thread's modal loop
 // delivers them.
 //
-// The A functions translate the text-carrying messages to UTF-16, so every
-// procedure sees wide text.
+// The A functions translate the text-carrying messages between the ANSI
+// code page and UTF-16, so every procedure sees wide text.
 #include "um/user32/window.h"
 
 #include "um/bridge/kernelbridge.h"
@@ -133,14 +133,14 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
     case CB_INSERTSTRING:
     case CB_FINDSTRINGEXACT: {
         if (!lParam) break;
-        std::u16string wide = ToUtf16(reinterpret_cast<const char*>(lParam));
+        std::u16string wide = FromAnsi(reinterpret_cast<const char*>(lParam));
         return Deliver(window, message, wParam, reinterpret_cast<LPARAM>(wide.c_str()));
     }
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: {
         std::u16string wide(size_t(Deliver(window, WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
         wide.resize(size_t(Deliver(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()))));
-        std::string narrow = ToUtf8(wide);
+        std::string narrow = ToAnsi(wide);
         if (message == WM_GETTEXTLENGTH) return LRESULT(narrow.size());
         auto* buffer = reinterpret_cast<char*>(lParam);
         if (!buffer || wParam == 0) return 0;
@@ -156,7 +156,7 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
         std::u16string wide(size_t(length) + 1, u'\0');
         Deliver(window, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(wide.data()));
         wide.resize(size_t(length));
-        std::string narrow = ToUtf8(wide);
+        std::string narrow = ToAnsi(wide);
         if (message == CB_GETLBTEXTLEN) return LRESULT(narrow.size());
         // The caller sized the buffer from CB_GETLBTEXTLEN, as Windows requires.
         if (!lParam) return CB_ERR;

@@ -137,7 +137,7 @@ void DrawStatic(Grid& grid, const Window& w, const Cells& cells)
     if (type == SS_ICON || type == SS_BITMAP) {
         std::string label = std::string(type == SS_ICON ? "<icon" : "<bitmap") +
                             (w.imageResource ? " " + std::to_string(w.imageResource) : std::string()) + ">";
-        Centred(grid, cells, Wide32(ToUtf16(label)));
+        Centred(grid, cells, Wide32(FromUtf8(label)));
         return;
     }
     if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_SIMPLE && type != SS_LEFTNOWORDWRAP) {
