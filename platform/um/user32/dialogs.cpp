@@ -130,10 +130,11 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     return hwnd;
 }
 
+// A procedure may also destroy its dialog instead of ending it.
 bool HasEnded(const Window& dialog)
 {
     std::lock_guard lock(DesktopLock());
-    return dialog.ended;
+    return dialog.ended || dialog.destroyed;
 }
 
 INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
@@ -160,14 +161,14 @@ INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPRO
     }
     {
         std::lock_guard lock(DesktopLock());
-        if (!dialog->ended) {
+        if (!dialog->ended && !dialog->destroyed) {
             record.ending = DialogEnding::Forced;
             dialog->ended = true;
             dialog->result = IDCANCEL;
         }
         record.result = dialog->result;
     }
-    DestroyWindow(hwnd);
+    if (IsWindow(hwnd)) DestroyWindow(hwnd);
     if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
     RecordDialog(record);
     return record.result;
