@@ -246,7 +246,8 @@ int Dialog::Position(int id) const
 
 std::pair<int, int> Dialog::Range(int id) const
 {
-    return Read(m_hwnd, id, std::pair<int, int>(), [](const Window& w) { return std::pair(w.range.low, w.range.high); });
+    return Read(m_hwnd, id, std::pair<int, int>(),
+                [](const Window& w) { return std::pair(w.range.low, w.range.high); });
 }
 
 void* Dialog::SmallIcon() const

@@ -194,7 +194,8 @@ void PumpPostedMessages()
         {
             std::lock_guard lock(DesktopLock());
             auto& queue = Queue();
-            auto it = std::find_if(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
+            auto it =
+                std::find_if(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
             if (it == queue.end()) return;
             if (delivered == kMaxDeliveriesPerPass) {
                 bridge::ReportViolation("desktop", "a window procedure keeps posting messages to itself");

@@ -18,7 +18,10 @@ constexpr int kMaxColumns = 480, kMaxRows = 270;
 
 class Grid {
 public:
-    Grid(int columns, int rows) : m_rows(size_t(std::max(rows, 0)), std::u32string(size_t(std::max(columns, 0)), U' ')) {}
+    Grid(int columns, int rows)
+        : m_rows(size_t(std::max(rows, 0)), std::u32string(size_t(std::max(columns, 0)), U' '))
+    {
+    }
 
     void Put(int row, int column, char32_t c)
     {
@@ -182,9 +185,13 @@ void DrawButton(Grid& grid, const Window& w, const Cells& cells)
     case BS_CHECKBOX:
     case BS_AUTOCHECKBOX:
     case BS_3STATE:
-    case BS_AUTO3STATE: grid.Write(cells.Middle(), cells.left, (w.range.position ? U"[x] " : U"[ ] ") + text); return;
+    case BS_AUTO3STATE:
+        grid.Write(cells.Middle(), cells.left, (w.range.position ? U"[x] " : U"[ ] ") + text);
+        return;
     case BS_RADIOBUTTON:
-    case BS_AUTORADIOBUTTON: grid.Write(cells.Middle(), cells.left, (w.range.position ? U"(o) " : U"( ) ") + text); return;
+    case BS_AUTORADIOBUTTON:
+        grid.Write(cells.Middle(), cells.left, (w.range.position ? U"(o) " : U"( ) ") + text);
+        return;
     }
     // Disabled push buttons are marked by dashes round their text.
     Centred(grid, cells, w.enabled ? U"[ " + text + U" ]" : U"[-" + text + U"-]");
@@ -196,7 +203,9 @@ void DrawControl(Grid& grid, const Window& w)
     switch (w.windowClass) {
     case WindowClass::Static: DrawStatic(grid, w, cells); return;
     case WindowClass::Button: DrawButton(grid, w, cells); return;
-    case WindowClass::Edit: grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(w.text), cells.Width() - 2) + U"]"); return;
+    case WindowClass::Edit:
+        grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(w.text), cells.Width() - 2) + U"]");
+        return;
     case WindowClass::ComboBox: {
         std::u16string selected = w.combo.selection >= 0 ? w.combo.items[size_t(w.combo.selection)] : u"";
         // The template's height includes the drop-down list; the closed box
@@ -238,7 +247,8 @@ std::string Dialog::Picture() const
     }
     std::lock_guard lock(DesktopLock());
     // Dialogs larger than any screen are cut.
-    int columns = std::clamp((dialog->cx + 2) / 4, 1, kMaxColumns), rows = std::clamp((dialog->cy + 4) / 8, 1, kMaxRows);
+    int columns = std::clamp((dialog->cx + 2) / 4, 1, kMaxColumns);
+    int rows = std::clamp((dialog->cy + 4) / 8, 1, kMaxRows);
     Grid grid(columns + 2, rows + 2);
     grid.Frame(0, 0, rows + 1, columns + 1);
     grid.Write(0, 2, Clip(U" " + Wide32(dialog->text) + U" ", columns - 2));

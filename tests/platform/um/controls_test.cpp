@@ -31,7 +31,8 @@ protected:
                       .Add(0, 5, 45, 60, 12, kEdit, 0x81, u"")
                       .Add(SS_LEFT, 5, 60, 60, 8, kLabel, 0x82, u"Label")
                       .Bytes();
-        m_dialog = CreateDialogIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(m_bytes.data()), NULL, Silent, 0);
+        auto* t = reinterpret_cast<const DLGTEMPLATE*>(m_bytes.data());
+        m_dialog = CreateDialogIndirectParamW(NULL, t, NULL, Silent, 0);
         ASSERT_NE(m_dialog, nullptr);
     }
     void TearDown() override { EXPECT_TRUE(DestroyWindow(m_dialog)); }
