@@ -91,6 +91,23 @@ bool RunDialogScript(HWND hwnd)
     return true;
 }
 
+bool RunModelessScripts()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    for (HWND hwnd : DialogWindows()) {
+        auto window = PeekWindow(hwnd);
+        if (!window || window->modal || window->thread != self) continue;
+        {
+            std::lock_guard lock(DesktopLock());
+            if (window->scriptRan || !(window->style & WS_VISIBLE)) continue;
+            window->scriptRan = true;
+        }
+        RunDialogScript(hwnd);
+        return true;  // the script may have opened or closed dialogs
+    }
+    return false;
+}
+
 void RecordDialog(DialogRecord record)
 {
     std::lock_guard lock(DesktopLock());

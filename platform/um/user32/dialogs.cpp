@@ -62,7 +62,7 @@ HWND Insert(std::shared_ptr<Window> window)
 }
 
 HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
-                        int resourceId)
+                        int resourceId, bool modal)
 {
     if (owner && !LookupWindow(owner, "CreateDialog")) return NULL;
     // Every class must exist before anything is created.
@@ -92,6 +92,9 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     dialog->dialogProc = proc;
     dialog->instance = instance;
     dialog->resourceId = resourceId;
+    dialog->modal = modal;
+    // Where the template puts it (DS_CENTER and the like are not applied).
+    dialog->frame = {PixelsX(t.x), PixelsY(t.y), PixelsX(t.x + t.cx), PixelsY(t.y + t.cy)};
     HWND focus = nullptr;
     std::vector<std::shared_ptr<Window>> controls;
     for (size_t i = 0; i < t.items.size(); ++i) {
@@ -140,7 +143,7 @@ bool HasEnded(const Window& dialog)
 INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                  int resourceId)
 {
-    HWND hwnd = CreateDialogWindow(t, instance, owner, proc, param, resourceId);
+    HWND hwnd = CreateDialogWindow(t, instance, owner, proc, param, resourceId, true);
     if (!hwnd) return -1;
     auto dialog = PeekWindow(hwnd);
     // The owner takes no input while its modal dialog is up.
@@ -203,7 +206,7 @@ HWND ModelessDialog(const void* data, size_t size, HINSTANCE instance, HWND owne
         SetLastError(ERROR_INVALID_DATA);
         return NULL;
     }
-    return CreateDialogWindow(*t, instance, owner, proc, param, resourceId);
+    return CreateDialogWindow(*t, instance, owner, proc, param, resourceId, false);
 }
 
 }  // namespace umsim
@@ -226,7 +229,7 @@ HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTe
                                        DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
     auto t = umsim::InMemory(lpTemplate);
-    return t ? umsim::CreateDialogWindow(*t, hInstance, hWndParent, lpDialogFunc, dwInitParam, 0) : NULL;
+    return t ? umsim::CreateDialogWindow(*t, hInstance, hWndParent, lpDialogFunc, dwInitParam, 0, false) : NULL;
 }
 
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <atomic>
 #include <thread>
 
 namespace {
@@ -314,6 +315,64 @@ TEST_F(Dialogs, AScriptRunsOnTheThreadThatShowsTheDialog)
     shower.join();
     EXPECT_EQ(scriptThread, showerId);
     EXPECT_EQ(umsim::DialogsShown().size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kDownloadProgress = 1001;
+
+INT_PTR CALLBACK DownloadProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+        *reinterpret_cast<std::atomic<bool>*>(GetWindowLongPtrW(dialog, GWLP_USERDATA)) = true;
+    }
+    return FALSE;
+}
+
+TEST_F(Dialogs, AModelessDialogIsPlayedFromItsThreadsMessageLoop)
+{
+    std::vector<uint8_t> bytes = TemplateBuilder(true, WS_POPUP | WS_CAPTION, 186, 64, u"Download")
+                                     .Add(0, 7, 21, 172, 14, kDownloadProgress, 0, u"", PROGRESS_CLASSW)
+                                     .Add(BS_PUSHBUTTON, 68, 42, 50, 14, IDCANCEL, 0x80, u"Cancel")
+                                     .Bytes();
+    HWND dialog = CreateDialogIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(bytes.data()), NULL,
+                                             DownloadProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    std::atomic<bool> cancelled{false};
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&cancelled));
+    int scriptRuns = 0;
+    umsim::OnDialog("Download", [&](umsim::Dialog& d) {
+        ++scriptRuns;
+        EXPECT_TRUE(d.Press(IDCANCEL));
+    });
+    MSG msg{};
+    EXPECT_FALSE(PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE));
+    EXPECT_EQ(scriptRuns, 0) << "nobody sees a hidden dialog";
+    EXPECT_FALSE(ShowWindow(dialog, SW_SHOWNORMAL));
+
+    // A worker updates the bar (served at once) and posts when done.
+    std::thread worker([&] {
+        SendDlgItemMessageW(dialog, kDownloadProgress, PBM_SETRANGE32, 0, 200);
+        SendDlgItemMessageW(dialog, kDownloadProgress, PBM_SETPOS, 150, 0);
+        PostMessageW(dialog, WM_USER, 0, 0);
+    });
+    EXPECT_EQ(GetMessageW(&msg, NULL, 0, 0), TRUE);
+    worker.join();
+    EXPECT_EQ(msg.hwnd, dialog);
+    EXPECT_EQ(msg.message, UINT(WM_USER));
+    EXPECT_TRUE(IsDialogMessageW(dialog, &msg));
+    EXPECT_EQ(scriptRuns, 1);
+    EXPECT_TRUE(cancelled) << "the script pressed Cancel once the dialog was visible";
+    EXPECT_EQ(umsim::Dialog(dialog).Position(kDownloadProgress), 150);
+
+    PostQuitMessage(3);
+    EXPECT_TRUE(PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(GetMessageW(&msg, NULL, 0, 0), FALSE);
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_EQ(scriptRuns, 1);
+    EXPECT_TRUE(DestroyWindow(dialog));
 }
 
 }  // namespace

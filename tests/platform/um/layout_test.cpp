@@ -65,6 +65,7 @@ TEST(Layout, UserInterfaceRecords)
     EXPECT_EQ(sizeof(NMCUSTOMDRAW), k64 ? 80u : 48u);
     EXPECT_EQ(offsetof(NMCUSTOMDRAW, rc), k64 ? 40u : 20u);
     EXPECT_EQ(sizeof(INITCOMMONCONTROLSEX), 8u);
+    EXPECT_EQ(sizeof(MSG), k64 ? 48u : 28u);
     EXPECT_EQ(DWLP_DLGPROC, k64 ? 8u : 4u);
     EXPECT_EQ(DWLP_USER, k64 ? 16u : 8u);
     EXPECT_EQ(NM_CUSTOMDRAW, 0xFFFFFFF4u);
