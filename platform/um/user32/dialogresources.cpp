@@ -10,51 +10,39 @@ struct Found {
     int resourceId = 0;
 };
 
+HRSRC FindDialog(HINSTANCE instance, LPCWSTR name) { return FindResourceW(instance, name, MAKEINTRESOURCEW(5)); }
+HRSRC FindDialog(HINSTANCE instance, LPCSTR name) { return FindResourceA(instance, name, MAKEINTRESOURCEA(5)); }
+
+// The template's bytes; none (with the error FindResource set) when the
+// module has no such dialog.
 template <class Name>
-Found FindTemplate(HINSTANCE instance, Name name, HRSRC info)
+Found FindTemplate(HINSTANCE instance, Name name)
 {
     Found found;
-    if (!info) return found;  // FindResource set the error
+    HRSRC info = name ? FindDialog(instance, name) : NULL;
+    if (!name) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    if (!info) return found;
     found.data = LockResource(LoadResource(instance, info));
     found.size = SizeofResource(instance, info);
     found.resourceId = IS_INTRESOURCE(name) ? int(reinterpret_cast<ULONG_PTR>(name)) : 0;
     return found;
 }
 
-Found FindTemplate(HINSTANCE instance, LPCWSTR name)
-{
-    return FindTemplate(instance, name, name ? FindResourceW(instance, name, MAKEINTRESOURCEW(5)) : NULL);
-}
-
-Found FindTemplate(HINSTANCE instance, LPCSTR name)
-{
-    return FindTemplate(instance, name, name ? FindResourceA(instance, name, MAKEINTRESOURCEA(5)) : NULL);
-}
-
 template <class Name>
 INT_PTR Modal(HINSTANCE instance, Name name, HWND owner, DLGPROC proc, LPARAM param)
 {
     Found t = FindTemplate(instance, name);
-    if (!t.data) {
-        if (!name) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return -1;
-    }
-    return umsim::ModalDialog(t.data, t.size, instance, owner, proc, param, t.resourceId);
+    return t.data ? umsim::ModalDialog(t.data, t.size, instance, owner, proc, param, t.resourceId) : -1;
 }
 
 template <class Name>
 HWND Modeless(HINSTANCE instance, Name name, HWND owner, DLGPROC proc, LPARAM param)
 {
     Found t = FindTemplate(instance, name);
-    if (!t.data) {
-        if (!name) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return NULL;
-    }
-    return umsim::ModelessDialog(t.data, t.size, instance, owner, proc, param, t.resourceId);
+    return t.data ? umsim::ModelessDialog(t.data, t.size, instance, owner, proc, param, t.resourceId) : NULL;
 }
 
 }  // namespace
-
 INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
                                LPARAM dwInitParam)
 {

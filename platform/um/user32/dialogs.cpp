@@ -118,16 +118,13 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     // The dialog first, so that each control knows its parent before it
     // is reachable; the dialog's child list is complete before anyone
     // learns the dialog's handle.
-    HWND hwnd = reinterpret_cast<HWND>(InsertHandle(dialog));
+    HWND hwnd = Insert(dialog);
     for (size_t i = 0; i < controls.size(); ++i) {
         controls[i]->parent = hwnd;
         HWND child = Insert(controls[i]);
         if (!focus && (t.items[i].style & WS_TABSTOP)) focus = child;
         dialog->children.push_back(child);
     }
-    dialog->self = hwnd;
-    dialog->thread = std::this_thread::get_id();
-    dialog->enabled = !(dialog->style & WS_DISABLED);
     RegisterDialog(hwnd);
     SendMessageW(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), param);
     return hwnd;
@@ -150,7 +147,6 @@ INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPRO
     bool ownerWasEnabled = owner && !EnableWindow(owner, FALSE);
 
     DialogRecord record;
-    record.caption = ToUtf8(t.caption);
     record.resourceId = resourceId;
     PumpPostedMessages();
     if (!HasEnded(*dialog)) {
@@ -170,6 +166,7 @@ INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPRO
             dialog->result = IDCANCEL;
         }
         record.result = dialog->result;
+        record.caption = ToUtf8(dialog->text);  // as shown, should the procedure have changed it
     }
     if (IsWindow(hwnd)) DestroyWindow(hwnd);
     if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
@@ -177,36 +174,29 @@ INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPRO
     return record.result;
 }
 
-std::optional<DialogTemplate> InMemory(const void* memory)
+std::optional<DialogTemplate> Parse(const void* data, size_t size)
 {
-    std::string error;
-    auto t = ParseDialogTemplate(memory, memory ? kInMemoryTemplateLimit : 0, &error);
+    auto t = ParseDialogTemplate(data, size);
     if (!t) SetLastError(ERROR_INVALID_DATA);
     return t;
 }
+
+std::optional<DialogTemplate> InMemory(const void* memory) { return Parse(memory, memory ? kInMemoryTemplateLimit : 0); }
 
 }  // namespace
 
 INT_PTR ModalDialog(const void* data, size_t size, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                     int resourceId)
 {
-    auto t = ParseDialogTemplate(data, size);
-    if (!t) {
-        SetLastError(ERROR_INVALID_DATA);
-        return -1;
-    }
-    return RunModal(*t, instance, owner, proc, param, resourceId);
+    auto t = Parse(data, size);
+    return t ? RunModal(*t, instance, owner, proc, param, resourceId) : -1;
 }
 
 HWND ModelessDialog(const void* data, size_t size, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                     int resourceId)
 {
-    auto t = ParseDialogTemplate(data, size);
-    if (!t) {
-        SetLastError(ERROR_INVALID_DATA);
-        return NULL;
-    }
-    return CreateDialogWindow(*t, instance, owner, proc, param, resourceId, false);
+    auto t = Parse(data, size);
+    return t ? CreateDialogWindow(*t, instance, owner, proc, param, resourceId, false) : NULL;
 }
 
 }  // namespace umsim
