@@ -197,6 +197,13 @@ void DrawButton(Grid& grid, const Window& w, const Cells& cells)
     Centred(grid, cells, w.enabled ? U"[ " + text + U" ]" : U"[-" + text + U"-]");
 }
 
+// The position as a share of cells, in 64 bits: a range may span every int.
+int Scaled(const RangeState& r, int cells)
+{
+    if (r.high <= r.low) return 0;
+    return int((static_cast<long long>(r.position) - r.low) * cells / (static_cast<long long>(r.high) - r.low));
+}
+
 void DrawControl(Grid& grid, const Window& w)
 {
     Cells cells = CellsOf(w);
@@ -217,16 +224,14 @@ void DrawControl(Grid& grid, const Window& w)
         int inner = std::max(cells.Width() - 2, 1);
         std::u32string scale(size_t(inner), U'-');
         const RangeState& r = w.range;
-        int at = r.high > r.low ? int((long long)(r.position - r.low) * (inner - 1) / (r.high - r.low)) : 0;
-        scale[size_t(std::clamp(at, 0, inner - 1))] = U'O';
+        scale[size_t(std::clamp(Scaled(r, inner - 1), 0, inner - 1))] = U'O';
         grid.Write(cells.Middle(), cells.left, U"|" + scale + U"|");
         return;
     }
     case WindowClass::ProgressBar: {
         int inner = std::max(cells.Width() - 2, 1);
         const RangeState& r = w.range;
-        int filled = r.high > r.low ? int((long long)(r.position - r.low) * inner / (r.high - r.low)) : 0;
-        filled = std::clamp(filled, 0, inner);
+        int filled = std::clamp(Scaled(r, inner), 0, inner);
         grid.Write(cells.Middle(), cells.left,
                    U"[" + std::u32string(size_t(filled), U'#') + std::u32string(size_t(inner - filled), U'.') + U"]");
         return;
