@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BoxCase{"ScriptCancels", MB_RETRYCANCEL, IDCANCEL, IDCANCEL}),
     [](const auto& info) { return info.param.name; });
 
-TEST(MessageBox, AnAnswerThatIsNoButtonIsAFinding)
+TEST(MessageBoxAnswer, ThatIsNoButtonIsAFinding)
 {
     umsim::ResetDesktop();
     umsim::OnMessageBox([](const umsim::MessageBoxRecord&) { return IDYES; });
