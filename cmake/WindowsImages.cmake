@@ -147,8 +147,8 @@ function(mrv_add_wine_test)
 endfunction()
 
 add_subdirectory(avstream-usb/wdm)
-# The ASIO driver is a 64-bit deliverable; its client library is compiled
-# here against the user-mode headers until the driver's DLL links it.
+# The ASIO driver is a 64-bit deliverable: mrvusbasio.dll with its client
+# library, checked like the kernel driver's image.
 if(MRV_PE_MACHINE STREQUAL "x64")
   add_subdirectory(avstream-usb/asiodrv)
   add_subdirectory(tests/wine)

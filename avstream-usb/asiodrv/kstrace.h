@@ -11,9 +11,13 @@ typedef void (*PFNKSTRACESINK)(const char* pszText);
 // Texts longer than 259 characters are cut there.
 void KsTrace(LONG lLevel, const char* pszFormat, ...) __attribute__((format(printf, 2, 3)));
 
+// C names, so that a debugging session finds them in a module that links
+// the library.
+extern "C" {
 void KsSetTraceThreshold(LONG lLevel);
 LONG KsGetTraceThreshold();
 void KsSetTraceSink(PFNKSTRACESINK pfnSink);
+}
 
 // The level-6 convention: "<Class::Method()> Enter" on entry; on exit
 // "<Class::Method> Leave, returning 0x..." for an HRESULT or

@@ -1,6 +1,7 @@
 // The shipped driver's entry and the virtual products, for user-mode tests.
 #include "testmachine.h"
 
+#include "hardware/classcompliant.h"
 #include "hardware/devices.h"
 #include "hardware/marvolandevice.h"
 
@@ -17,6 +18,20 @@ usbsim::VirtualDevice* NewLoopbackDevice(uint16_t productId, uint32_t delayFrame
     auto device = hardware::MakeDevice(productId);
     device->LoopBackAudio(delayFrames);
     return device.release();
+}
+
+usbsim::VirtualDevice* NewTwoRenderStreamDevice()
+{
+    using namespace hardware;
+    const Bytes configuration = Configuration(4, {
+        Join({Interface(0, 0, 0, kClassAudio, kSubClassAudioControl), AudioControlHeader({1, 2, 3})}),
+        ClassCompliantStreaming(1, 0x03, {}),  // interface 1: render, iso OUT
+        ClassCompliantStreaming(2, 0x05, {}),  // interface 2: render, iso OUT
+        ClassCompliantStreaming(3, 0x84, {}),  // interface 3: capture, iso IN
+    });
+    usbsim::DescriptorSet set{DeviceDescriptor(kVendorId, kClassCompliant), configuration,
+                              MarvolanStrings(u"Marvolan Two Outputs")};
+    return MakeDeviceFromDescriptors(std::move(set)).release();
 }
 
 }  // namespace umtest

@@ -23,6 +23,10 @@ usbsim::VirtualDevice* NewProductDevice(uint16_t productId);
 // OUT endpoint received `delayFrames` bus frames earlier.
 usbsim::VirtualDevice* NewLoopbackDevice(uint16_t productId, uint32_t delayFrames);
 
+// A class-compliant device whose filter has two render streams (two
+// render pins) and one capture stream.
+usbsim::VirtualDevice* NewTwoRenderStreamDevice();
+
 // ---- The scripted filter ------------------------------------------------------
 enum class FakeInterfaces { Standard, LoopedOnly };
 enum class FakeRanges {
