@@ -2,6 +2,7 @@
 // files under "<root>/<drive letter>/...".
 #include "um/windowsroot.h"
 
+#include "um/advapi32/registrykey.h"
 #include "um/bridge/kernelbridge.h"
 
 #include <cctype>
@@ -34,6 +35,12 @@ WindowsRoot::WindowsRoot(const std::string& directory) : m_directory(directory)
         return;
     }
     if (!bridge::RegistryLoad(directory, &m_error)) return;
+    // Keys every Windows installation has, so that an installer's first
+    // run in a fresh root finds what it opens as parents.
+    for (std::string key : {std::string("\\Registry\\Machine\\Software\\Classes\\CLSID"),
+                            std::string(kCurrentUserHive) + "\\Software"}) {
+        if (!bridge::RegistryKeyExists(key)) bridge::RegistryCreateKey(key);
+    }
     OpenRoot& root = TheOpenRoot();
     std::lock_guard lock(root.mutex);
     root.directory = directory;

@@ -167,6 +167,11 @@ int Info(Host& host)
     driver->getDriverName(name);
     name[32] = 0;
     std::cout << "Driver       " << name << " (version " << driver->getDriverVersion() << ")\n";
+    // Rates first: a driver may fix its rate once the buffer size is asked.
+    std::string offered;
+    for (double rate : {44100.0, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0}) {
+        if (driver->canSampleRate(rate) == ASE_OK) offered += " " + std::to_string(long(rate));
+    }
     HostSession session(*driver);
     if (session.Open() != ASE_OK) return host.Fail(session.Error()), 1;
     const DriverShape& shape = session.Shape();
@@ -182,11 +187,7 @@ int Info(Host& host)
            long(shape.minSize), long(shape.maxSize), long(shape.granularity), Ms(shape.bufferSize, shape.rate));
     printf("Latencies    input %ld frames (%.2f ms), output %ld frames (%.2f ms)\n", long(shape.inputLatency),
            Ms(shape.inputLatency, shape.rate), long(shape.outputLatency), Ms(shape.outputLatency, shape.rate));
-    printf("Sample rate  %.0f Hz; offered:", shape.rate);
-    for (double rate : {44100.0, 48000.0, 88200.0, 96000.0, 176400.0, 192000.0}) {
-        if (driver->canSampleRate(rate) == ASE_OK) printf(" %.0f", rate);
-    }
-    printf("\n");
+    printf("Sample rate  %.0f Hz; offered:%s\n", shape.rate, offered.c_str());
     ASIOClockSource clocks[8] = {};
     LONG count = 8;
     if (driver->getClockSources(clocks, &count) == ASE_OK) {
@@ -372,6 +373,7 @@ int main(int argc, char** argv)
                  "drivers. On Linux it runs in a virtual machine with the Marvolan driver package and a virtual "
                  "device whose audio output is looped to its input."};
     app.require_subcommand(1);
+    app.fallthrough();  // the options above may also follow the command
     Options options;
     app.add_option("--driver", options.driverName, "the ASIO driver by its name (default: Marvolan's, else the first)");
 #if !defined(_WIN32)
