@@ -12,7 +12,7 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, Module, RegistryKey, DeviceInfoSet };
+enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet };
 const char* KindName(ObjectKind kind);
 
 class HandleObject {

@@ -1,13 +1,13 @@
 // CloseHandle: every kind of object except registry keys, which close with
-// RegCloseKey, and modules, which FreeLibrary releases.
+// RegCloseKey, and device information sets. (Module handles are load
+// addresses, not handles.)
 #include "um/handletable.h"
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     auto object = umsim::LookupHandle(hObject, "CloseHandle");
     if (!object) return FALSE;
-    if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::Module ||
-        object->Kind() == umsim::ObjectKind::DeviceInfoSet) {
+    if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::DeviceInfoSet) {
         umsim::ReportHandleMisuse(hObject, "CloseHandle",
                                   std::string("a ") + umsim::KindName(object->Kind()) + " is not closed this way");
         SetLastError(ERROR_INVALID_HANDLE);
