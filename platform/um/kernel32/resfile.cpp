@@ -80,8 +80,12 @@ std::optional<std::vector<uint8_t>> ReadSection(std::ifstream& file, uint64_t fi
         return std::nullopt;
     }
     const Shdr& names = sections[header.e_shstrndx];
+    if (names.sh_size > fileSize) {
+        *error = "section names outside the file";
+        return std::nullopt;
+    }
     std::vector<char> nameTable(size_t(names.sh_size) + 1, '\0');
-    if (names.sh_size > fileSize || !readAt(names.sh_offset, nameTable.data(), names.sh_size)) {
+    if (!readAt(names.sh_offset, nameTable.data(), names.sh_size)) {
         *error = "section names outside the file";
         return std::nullopt;
     }
