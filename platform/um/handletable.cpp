@@ -35,7 +35,6 @@ const char* KindName(ObjectKind kind)
     case ObjectKind::Event: return "event";
     case ObjectKind::Thread: return "thread";
     case ObjectKind::File: return "file";
-    case ObjectKind::Module: return "module";
     case ObjectKind::RegistryKey: return "registry key";
     case ObjectKind::DeviceInfoSet: return "device information set";
     case ObjectKind::Window: return "window";

@@ -12,7 +12,7 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, Module, RegistryKey, DeviceInfoSet, Window };
+enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet, Window };
 const char* KindName(ObjectKind kind);
 
 class HandleObject {

@@ -2,7 +2,7 @@
 // Enumerate must not crash, leak or trip the verifier, whatever they get.
 // Input: see fuzzdescriptorset.h.
 #include "fuzzdescriptorset.h"
-#include "fuzzeroptions.h"
+#include "verifierabort.h"
 #include "hardware/devices.h"
 #include "km/registrystore.h"
 #include "km/verifier.h"

@@ -9,7 +9,7 @@
 // UrbSize set before streaming.
 #include "devicesettings.h"
 #include "fuzzdescriptorset.h"
-#include "fuzzeroptions.h"
+#include "verifierabort.h"
 #include "hardware/devices.h"
 #include "km/ksclient.h"
 #include "km/ksdeviceinterfaces.h"

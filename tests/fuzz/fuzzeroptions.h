@@ -1,8 +1,6 @@
 // Options the platform-driving fuzz targets set for themselves.
 #pragma once
 
-#include "km/verifier.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -20,14 +18,4 @@ inline void DisablePerInputLeakScan(int* argc, char*** argv)
     args.push_back(nullptr);
     *argc += 1;
     *argv = args.data();
-}
-
-// A verifier finding is a fault like a crash: say what it was and stop, so
-// that libFuzzer keeps the input.
-inline void AbortOnVerifierFindings()
-{
-    kmsim::SetViolationHandler([](const kmsim::Violation& v) {
-        std::fprintf(stderr, "verifier (%s): %s\n", v.category.c_str(), v.message.c_str());
-        std::abort();
-    });
 }

@@ -7,7 +7,7 @@
 // id, flags, the request's extra length and the data buffer's length; the
 // rest fills the request and the data.
 #include "devicesettings.h"
-#include "fuzzeroptions.h"
+#include "verifierabort.h"
 #include "hardware/devices.h"
 #include "km/ksclient.h"
 #include "km/ksdeviceinterfaces.h"

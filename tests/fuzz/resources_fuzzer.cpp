@@ -1,16 +1,21 @@
-// Feeds arbitrary bytes to the .res reader, looks up every entry it
-// accepts as the resource functions would, and walks each entry as a
-// version tree.
+// Feeds arbitrary bytes to the module-file reader (as an ELF file) and to
+// the .res reader, looks up every entry it accepts as the resource
+// functions would, and walks each entry as a version tree.
 #include "um/kernel32/resfile.h"
 #include "um/version/versiontree.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::string error;
+    std::istringstream file(std::string(reinterpret_cast<const char*>(data), size));
+    if (auto section = umsim::ReadElfSection(file, ".rsrc", &error); section && section->size() > size) {
+        __builtin_trap();
+    }
     auto entries = umsim::ParseResFile(data, size, &error);
     if (!entries) return 0;
     umsim::ResourceTable table;

@@ -1,14 +1,14 @@
 // CloseHandle: every kind of object except registry keys, which close with
-// RegCloseKey, modules, which FreeLibrary releases, and windows, which
-// DestroyWindow ends.
+// RegCloseKey, device information sets, and windows, which DestroyWindow
+// ends. (Module handles are load addresses, not handles.)
 #include "um/handletable.h"
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     auto object = umsim::LookupHandle(hObject, "CloseHandle");
     if (!object) return FALSE;
-    if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::Module ||
-        object->Kind() == umsim::ObjectKind::DeviceInfoSet || object->Kind() == umsim::ObjectKind::Window) {
+    if (object->Kind() == umsim::ObjectKind::RegistryKey || object->Kind() == umsim::ObjectKind::DeviceInfoSet ||
+        object->Kind() == umsim::ObjectKind::Window) {
         umsim::ReportHandleMisuse(hObject, "CloseHandle",
                                   std::string("a ") + umsim::KindName(object->Kind()) + " is not closed this way");
         SetLastError(ERROR_INVALID_HANDLE);

@@ -260,15 +260,21 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
     umsim::Loader& loader = umsim::TheLoader();
     std::lock_guard lock(loader.mutex);
     umsim::EnsureResidentBuiltins(loader);
-    const umsim::LoadedModule* module = umsim::Lookup(loader, hModule);
-    if (!module) {
+    // Lookup by ordinal (a value below 0x10000 in place of the name) is not offered.
+    bool byName = lpProcName && !IS_INTRESOURCE(lpProcName);
+    FARPROC proc = nullptr;
+    if (const umsim::LoadedModule* module = umsim::Lookup(loader, hModule)) {
+        if (byName) proc = umsim::FindExport(*module, reinterpret_cast<uintptr_t>(hModule), lpProcName);
+    } else if (auto path = umsim::ModuleFilePath(hModule)) {
+        // A module of the process that LoadLibraryA did not load (NULL: the program).
+        uintptr_t base = hModule ? reinterpret_cast<uintptr_t>(hModule) : umsim::ProgramBase();
+        void* library = dlopen(hModule ? path->c_str() : nullptr, RTLD_NOW | RTLD_NOLOAD);
+        if (library && byName) proc = umsim::FindExport(umsim::LoadedModule{library, nullptr, *path, 0}, base, lpProcName);
+        if (library) dlclose(library);
+    } else {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    // Lookup by ordinal (a value below 0x10000 in place of the name) is not offered.
-    FARPROC proc = lpProcName && !IS_INTRESOURCE(lpProcName)
-                       ? umsim::FindExport(*module, reinterpret_cast<uintptr_t>(hModule), lpProcName)
-                       : nullptr;
     if (!proc) SetLastError(ERROR_PROC_NOT_FOUND);
     return proc;
 }

@@ -61,7 +61,7 @@ bool ReadId(const uint8_t* data, size_t* offset, size_t end, ResourceId* id)
 }
 
 template <class Ehdr, class Shdr>
-std::optional<std::vector<uint8_t>> ReadSection(std::ifstream& file, uint64_t fileSize, const char* section,
+std::optional<std::vector<uint8_t>> ReadSection(std::istream& file, uint64_t fileSize, const char* section,
                                                 std::string* error)
 {
     auto readAt = [&](uint64_t offset, void* out, uint64_t size) {
@@ -80,8 +80,12 @@ std::optional<std::vector<uint8_t>> ReadSection(std::ifstream& file, uint64_t fi
         return std::nullopt;
     }
     const Shdr& names = sections[header.e_shstrndx];
+    if (names.sh_size > fileSize) {
+        *error = "section names outside the file";
+        return std::nullopt;
+    }
     std::vector<char> nameTable(size_t(names.sh_size) + 1, '\0');
-    if (names.sh_size > fileSize || !readAt(names.sh_offset, nameTable.data(), names.sh_size)) {
+    if (!readAt(names.sh_offset, nameTable.data(), names.sh_size)) {
         *error = "section names outside the file";
         return std::nullopt;
     }
@@ -172,26 +176,34 @@ std::optional<std::vector<ResourceEntry>> ParseResFile(const uint8_t* data, size
     return entries;
 }
 
-std::optional<std::vector<uint8_t>> ReadElfSection(const std::string& path, const char* section, std::string* error)
+std::optional<std::vector<uint8_t>> ReadElfSection(std::istream& file, const char* section, std::string* error)
 {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    if (!file) {
-        *error = path + ": cannot be read";
-        return std::nullopt;
-    }
-    uint64_t fileSize = uint64_t(file.tellg());
+    file.seekg(0, std::ios::end);
+    uint64_t fileSize = file ? uint64_t(file.tellg()) : 0;
     unsigned char ident[EI_NIDENT] = {};
     file.seekg(0);
     if (fileSize < EI_NIDENT || !file.read(reinterpret_cast<char*>(ident), EI_NIDENT) ||
         memcmp(ident, ELFMAG, SELFMAG) != 0 || ident[EI_DATA] != ELFDATA2LSB) {
-        *error = path + ": not a little-endian ELF file";
+        *error = "not a little-endian ELF file";
+        return std::nullopt;
+    }
+    auto bytes = ident[EI_CLASS] == ELFCLASS64 ? ReadSection<Elf64_Ehdr, Elf64_Shdr>(file, fileSize, section, error)
+               : ident[EI_CLASS] == ELFCLASS32 ? ReadSection<Elf32_Ehdr, Elf32_Shdr>(file, fileSize, section, error)
+                                               : std::nullopt;
+    if (!bytes && error->empty()) *error = "unknown ELF class";
+    return bytes;
+}
+
+std::optional<std::vector<uint8_t>> ReadElfSection(const std::string& path, const char* section, std::string* error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot be read";
         return std::nullopt;
     }
     std::string why;
-    auto bytes = ident[EI_CLASS] == ELFCLASS64 ? ReadSection<Elf64_Ehdr, Elf64_Shdr>(file, fileSize, section, &why)
-               : ident[EI_CLASS] == ELFCLASS32 ? ReadSection<Elf32_Ehdr, Elf32_Shdr>(file, fileSize, section, &why)
-                                               : std::nullopt;
-    if (!bytes) *error = path + ": " + (why.empty() ? "unknown ELF class" : why);
+    auto bytes = ReadElfSection(file, section, &why);
+    if (!bytes) *error = path + ": " + why;
     return bytes;
 }
 

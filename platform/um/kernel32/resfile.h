@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,7 @@ std::optional<std::vector<ResourceEntry>> ParseResFile(const uint8_t* data, size
 // The contents of the named section of an ELF file (32- or 64-bit); nullopt
 // with the reason when the file is unreadable, not ELF or has no such section.
 std::optional<std::vector<uint8_t>> ReadElfSection(const std::string& path, const char* section, std::string* error);
+std::optional<std::vector<uint8_t>> ReadElfSection(std::istream& file, const char* section, std::string* error);
 
 // The resources of a file as it is now (for version queries of files that
 // may be replaced). Errors as ResourcesOfFile.

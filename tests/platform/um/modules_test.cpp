@@ -103,6 +103,10 @@ TEST(Modules, AModuleLinkedIntoTheProgramIsFoundByName)
     char path[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(platform, path, sizeof path), 0u);
     EXPECT_EQ(GetModuleHandleA(path), platform);
+    EXPECT_EQ(GetProcAddress(platform, "strlen"), nullptr);  // not the platform's own
+    HMODULE libc = GetModuleHandleA("libc.so.6");
+    ASSERT_NE(libc, nullptr);
+    EXPECT_NE(GetProcAddress(libc, "strlen"), nullptr);
 }
 
 TEST(Modules, GetModuleFileNameCutsAsWindows)
