@@ -21,6 +21,9 @@ uintptr_t ProgramBase();
 // The file of a loaded module, whose handle is its load address as on
 // Windows; NULL is the program. nullopt when no module is loaded there.
 std::optional<std::string> ModuleFilePath(HMODULE module);
+// The load address of a file mapped in the process, named by its full path
+// or (without a slash) by its file name; 0 when none is.
+uintptr_t ImageOfFile(const std::string& name);
 // What GetModuleFileNameA reports: the host file of a loaded module, or a
 // built-in system module's Windows path.
 std::optional<std::string> LoadedModulePath(HMODULE module);

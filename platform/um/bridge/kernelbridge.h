@@ -57,6 +57,11 @@ struct DeviceInterface {
 std::vector<DeviceInterface> EnabledDeviceInterfaces(const uint8_t (&interfaceClass)[16]);
 std::optional<DeviceInterface> FindDeviceInterface(const std::string& path);
 
+// ---- Clock --------------------------------------------------------------------
+// The bus frame counter of the most recently booted virtual machine still
+// alive (one frame per millisecond), or nullopt when there is none.
+std::optional<uint32_t> MachineFrame();
+
 // ---- Registry store -----------------------------------------------------------
 struct RegistryData {
     uint32_t type = 0;

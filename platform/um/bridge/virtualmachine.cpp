@@ -3,6 +3,7 @@
 #include <wdm.h>
 
 #include "km/pnpmanager.h"
+#include "um/bridge/kernelbridge.h"
 #include "um/virtualmachine.h"
 #include "usb/bus.h"
 #include "usb/virtualdevice.h"
@@ -13,6 +14,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace umsim {
 
@@ -29,6 +31,10 @@ struct VirtualMachine::State {
 
 namespace {
 
+// Machines alive, newest last, for user mode's clock.
+std::mutex g_machinesMutex;
+std::vector<const usbsim::Bus*> g_machines;  // their buses; guarded by g_machinesMutex
+
 uint16_t DescriptorWord(const usbsim::VirtualDevice& device, size_t offset)
 {
     auto descriptor = device.DeviceDescriptor();
@@ -44,10 +50,16 @@ VirtualMachine::VirtualMachine(DriverEntryRoutine driverEntry, const std::string
     m_state->bootStatus =
         kmsim::LoadDriver(serviceName, reinterpret_cast<PDRIVER_INITIALIZE>(driverEntry), &m_state->driver);
     if (!NT_SUCCESS(m_state->bootStatus)) m_state->driver = nullptr;
+    std::lock_guard lock(g_machinesMutex);
+    g_machines.push_back(&m_state->bus);
 }
 
 VirtualMachine::~VirtualMachine()
 {
+    {
+        std::lock_guard lock(g_machinesMutex);
+        std::erase(g_machines, &m_state->bus);
+    }
     StopClock();
     std::vector<int> slots;
     {
@@ -103,6 +115,13 @@ size_t VirtualMachine::PluggedCount() const
 {
     std::lock_guard lock(m_state->mutex);
     return m_state->slots.size();
+}
+
+std::optional<uint32_t> bridge::MachineFrame()
+{
+    std::lock_guard lock(g_machinesMutex);
+    if (g_machines.empty()) return std::nullopt;
+    return g_machines.back()->CurrentFrame();
 }
 
 uint32_t VirtualMachine::CurrentFrame() const { return m_state->bus.CurrentFrame(); }

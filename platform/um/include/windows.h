@@ -26,7 +26,7 @@ typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
 typedef int16_t SHORT;
 typedef uint16_t WORD, *PWORD, USHORT, *PUSHORT;
 typedef int32_t LONG, *PLONG, INT, BOOL, *PBOOL, *LPBOOL;
-typedef uint32_t DWORD, *PDWORD, *LPDWORD, ULONG, *PULONG, UINT;
+typedef uint32_t DWORD, *PDWORD, *LPDWORD, ULONG, *PULONG, UINT, *PUINT;
 // Windows aligns 64-bit integers to 8 bytes inside records on x86 too.
 typedef int64_t LONGLONG __attribute__((aligned(8)));
 typedef uint64_t ULONGLONG __attribute__((aligned(8)));
@@ -291,6 +291,8 @@ int _strnicmp(const char* a, const char* b, size_t count);
 
 #include <winnls.h>
 #include <winuser.h>
+#include <winver.h>
 #ifndef WIN32_LEAN_AND_MEAN
+#include <mmsystem.h>
 #include <objbase.h>
 #endif

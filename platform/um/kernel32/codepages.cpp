@@ -4,6 +4,9 @@
 // asks for the size needed.
 #include <windows.h>
 
+// Plain C++ shared with the kernel side's bookkeeping (no kernel headers).
+#include "km/utf16.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -11,64 +14,6 @@
 namespace {
 
 bool KnownCodePage(UINT page) { return page == CP_ACP || page == CP_OEMCP || page == 1252 || page == 28591 || page == CP_UTF8; }
-
-std::u16string FromUtf8(const uint8_t* bytes, size_t count, bool* invalid)
-{
-    std::u16string out;
-    for (size_t i = 0; i < count;) {
-        uint8_t b = bytes[i];
-        size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
-        uint32_t cp = extra == 0 ? b : extra == 1 ? b & 0x1F : extra == 2 ? b & 0x0F : b & 0x07;
-        bool ok = extra < 4 && i + extra < count;
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            ok = (bytes[i + k] & 0xC0) == 0x80;
-            cp = cp << 6 | (bytes[i + k] & 0x3F);
-        }
-        if (!ok || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            *invalid = true;
-            out.push_back(u'\xFFFD');
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(char16_t(cp));
-        }
-        i += extra + 1;
-    }
-    return out;
-}
-
-std::string ToUtf8(const char16_t* units, size_t count)
-{
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | cp >> 6);
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | cp >> 12);
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | cp >> 18);
-            out += char(0x80 | (cp >> 12 & 0x3F));
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
 
 // Copies the result, or reports the size needed when the room is 0.
 template <class Unit>
@@ -105,9 +50,10 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     auto bytes = reinterpret_cast<const uint8_t*>(lpMultiByteStr);
     std::u16string result;
     if (CodePage == CP_UTF8) {
-        bool invalid = false;
-        result = FromUtf8(bytes, count, &invalid);
-        if (invalid && (dwFlags & MB_ERR_INVALID_CHARS)) {
+        std::string_view text(lpMultiByteStr, count);
+        result = kmsim::Utf8ToUtf16(text);
+        // Malformed input decodes as U+FFFD, so it does not survive the way back.
+        if ((dwFlags & MB_ERR_INVALID_CHARS) && kmsim::Utf16ToUtf8(result) != text) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;
         }
@@ -142,7 +88,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
     }
     std::string result;
     if (CodePage == CP_UTF8) {
-        result = ToUtf8(lpWideCharStr, count);
+        result = kmsim::Utf16ToUtf8(std::u16string_view(lpWideCharStr, count));
     } else {
         char fallback = lpDefaultChar ? *lpDefaultChar : '?';
         bool used = false;

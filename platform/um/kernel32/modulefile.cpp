@@ -24,6 +24,32 @@ uintptr_t ProgramBase()
     return base;
 }
 
+uintptr_t ImageOfFile(const std::string& name)
+{
+    struct Search {
+        const std::string& name;
+        bool bare;
+        uintptr_t base = 0;
+    } search{name, name.find('/') == std::string::npos};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            if (!info->dlpi_name || !*info->dlpi_name) return 0;
+            std::string path = info->dlpi_name;
+            std::string file = path.substr(path.find_last_of('/') + 1);
+            if (s->bare ? file != s->name : path != s->name) return 0;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const auto& segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_LOAD) continue;
+                s->base = info->dlpi_addr + segment.p_vaddr - segment.p_offset;
+                return 1;
+            }
+            return 0;
+        },
+        &search);
+    return search.base;
+}
+
 std::optional<std::string> ModuleFilePath(HMODULE module)
 {
     struct Search {

@@ -308,15 +308,10 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
         uintptr_t base = reinterpret_cast<uintptr_t>(&builtin->image);
         if (loader.modules.count(base)) return reinterpret_cast<HMODULE>(base);
     }
-    // A full path names the file; a bare name, any loaded file of that name.
-    std::vector<std::string> candidates = umsim::HostCandidates(name);
-    for (const auto& [base, module] : loader.modules) {
-        for (const std::string& candidate : candidates) {
-            bool bare = candidate.find('/') == std::string::npos;
-            if (bare ? umsim::BaseName(module.path) == candidate : module.path == candidate) {
-                return reinterpret_cast<HMODULE>(base);
-            }
-        }
+    // A full path names the file; a bare name, any file of that name in the
+    // process, loaded here or linked in.
+    for (const std::string& candidate : umsim::HostCandidates(name)) {
+        if (uintptr_t base = umsim::ImageOfFile(candidate)) return reinterpret_cast<HMODULE>(base);
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return NULL;

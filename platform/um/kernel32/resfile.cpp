@@ -195,15 +195,8 @@ std::optional<std::vector<uint8_t>> ReadElfSection(const std::string& path, cons
     return bytes;
 }
 
-const ResourceTable* ResourcesOfFile(const std::string& path, DWORD* error)
+std::unique_ptr<ResourceTable> ReadResourcesOfFile(const std::string& path, DWORD* error)
 {
-    static std::mutex mutex;
-    // Guarded by `mutex`; tables are never freed, so pointers into them
-    // stay valid for callers after the lock is gone.
-    static auto* tables = new std::map<std::string, std::unique_ptr<ResourceTable>>;
-    std::lock_guard lock(mutex);
-    auto found = tables->find(path);
-    if (found != tables->end()) return found->second.get();
     std::string why;
     auto bytes = ReadElfSection(path, ".rsrc", &why);
     if (!bytes) {
@@ -218,6 +211,20 @@ const ResourceTable* ResourcesOfFile(const std::string& path, DWORD* error)
         return nullptr;
     }
     table->entries = std::move(*entries);
+    return table;
+}
+
+const ResourceTable* ResourcesOfFile(const std::string& path, DWORD* error)
+{
+    static std::mutex mutex;
+    // Guarded by `mutex`; tables are never freed, so pointers into them
+    // stay valid for callers after the lock is gone.
+    static auto* tables = new std::map<std::string, std::unique_ptr<ResourceTable>>;
+    std::lock_guard lock(mutex);
+    auto found = tables->find(path);
+    if (found != tables->end()) return found->second.get();
+    auto table = ReadResourcesOfFile(path, error);
+    if (!table) return nullptr;
     return tables->emplace(path, std::move(table)).first->second.get();
 }
 

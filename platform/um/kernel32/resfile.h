@@ -48,6 +48,9 @@ std::optional<std::vector<ResourceEntry>> ParseResFile(const uint8_t* data, size
 // with the reason when the file is unreadable, not ELF or has no such section.
 std::optional<std::vector<uint8_t>> ReadElfSection(const std::string& path, const char* section, std::string* error);
 
+// The resources of a file as it is now (for version queries of files that
+// may be replaced). Errors as ResourcesOfFile.
+std::unique_ptr<ResourceTable> ReadResourcesOfFile(const std::string& path, DWORD* error);
 // The resources of a module file, read once and kept for the process's
 // life (as Windows keeps a loaded image mapped). Null with a Win32 error:
 // ERROR_FILE_NOT_FOUND, ERROR_RESOURCE_DATA_NOT_FOUND (no or a bad .rsrc).

@@ -96,6 +96,15 @@ TEST(Modules, AFailedAttachFailsTheLoad)
     EXPECT_EQ(GetModuleHandleA(MRV_FAILING_MODULE), nullptr);
 }
 
+TEST(Modules, AModuleLinkedIntoTheProgramIsFoundByName)
+{
+    HMODULE platform = GetModuleHandleA("mrvplatform.dll");  // libmrvplatform.so
+    ASSERT_NE(platform, nullptr);
+    char path[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(platform, path, sizeof path), 0u);
+    EXPECT_EQ(GetModuleHandleA(path), platform);
+}
+
 TEST(Modules, GetModuleFileNameCutsAsWindows)
 {
     HMODULE module = LoadLibraryA(MRV_TEST_MODULE);
