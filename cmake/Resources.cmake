@@ -5,14 +5,16 @@
 # image's resources.
 find_program(MRV_WINDRES NAMES x86_64-w64-mingw32-windres i686-w64-mingw32-windres REQUIRED)
 
-# mrv_add_resources(target file.rc): the module's resources, and a test that
-# the module carries exactly what windres made.
+# mrv_add_resources(target file.rc [DEPENDS files...]): the module's
+# resources, and a test that the module carries exactly what windres made.
+# DEPENDS names what the .rc includes (other .rc files, icons, bitmaps).
 function(mrv_add_resources target rc)
+  cmake_parse_arguments(R "" "" "DEPENDS" ${ARGN})
   get_filename_component(name ${rc} NAME_WE)
   set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
   add_custom_command(OUTPUT ${res}
     COMMAND ${MRV_WINDRES} -I ${CMAKE_SOURCE_DIR}/include -O res -i ${rc} -o ${res}
-    DEPENDS ${rc} ${CMAKE_SOURCE_DIR}/include/packageversion.h
+    DEPENDS ${rc} ${R_DEPENDS} ${CMAKE_SOURCE_DIR}/include/packageversion.h
     COMMENT "Resources of ${target}")
   set(embed ${CMAKE_CURRENT_BINARY_DIR}/${name}_res.c)
   file(WRITE ${embed}

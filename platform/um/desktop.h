@@ -9,6 +9,9 @@
 // closes the window (WM_CLOSE, which the default dialog handling turns into
 // Cancel); a dialog that stays open even then ends with IDCANCEL and is
 // recorded as forced. So a modal dialog never waits for anyone.
+// A modeless dialog's script runs once, in its thread's message loop
+// (GetMessage, PeekMessage), when the dialog is first visible there; the
+// dialog stays open for its program to destroy, and is not recorded.
 //
 // Message boxes never block either: each is recorded, and the message-box
 // script (if any) answers it; otherwise, or when the script answers 0, the
@@ -45,6 +48,7 @@ enum class DialogEnding {
     Forced,          // it stayed open through WM_CLOSE; ended with IDCANCEL
 };
 
+// A modal dialog, once it ended.
 struct DialogRecord {
     std::string caption;
     int resourceId = 0;  // 0 for a template in memory

@@ -1,6 +1,7 @@
-// Text between the two character sets of the Win32 API: the A functions'
-// narrow strings are taken as UTF-8 (the code page of these machines), the
-// W functions' as UTF-16.
+// Text between the Win32 API's two character sets, through the code-page
+// functions: the A functions' strings are in the ANSI code page (CP_ACP),
+// the W functions' in UTF-16, and the emulation's own control surfaces
+// speak UTF-8.
 #pragma once
 
 #include <string>
@@ -9,7 +10,9 @@
 namespace umsim {
 
 std::string ToUtf8(std::u16string_view text);
-std::u16string ToUtf16(std::string_view text);
+std::u16string FromUtf8(std::string_view text);
+std::string ToAnsi(std::u16string_view text);
+std::u16string FromAnsi(std::string_view text);
 // Null-terminated input; a null pointer is the empty text.
 std::u16string WideText(const char16_t* text);
 

@@ -71,6 +71,9 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax);
 
+// Lower case in the ANSI code page, in place; a value below 0x10000 is one character.
+LPSTR WINAPI CharLowerA(LPSTR lpsz);
+
 // ---------------------------------------------------------------------------
 // Messages
 // ---------------------------------------------------------------------------
@@ -238,6 +241,53 @@ int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextW(HWND hWnd, LPWSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextLengthA(HWND hWnd);
 int WINAPI GetWindowTextLengthW(HWND hWnd);
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *PMSG, *LPMSG;
+
+#define WM_QUIT   0x0012
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE   0x0001
+
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+BOOL WINAPI TranslateMessage(const MSG* lpMsg);
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
+BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
+BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
+void WINAPI PostQuitMessage(int nExitCode);
+
+#define SW_HIDE          0
+#define SW_SHOWNORMAL    1
+#define SW_NORMAL        1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOWMAXIMIZED 3
+#define SW_SHOWNOACTIVATE 4
+#define SW_SHOW          5
+#define SWP_NOSIZE       0x0001
+#define SWP_NOMOVE       0x0002
+#define SWP_NOZORDER     0x0004
+#define SWP_NOACTIVATE   0x0010
+#define SWP_SHOWWINDOW   0x0040
+#define SWP_HIDEWINDOW   0x0080
+#define SM_CXSCREEN 0
+#define SM_CYSCREEN 1
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+BOOL WINAPI IsWindowVisible(HWND hWnd);
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
+int WINAPI GetSystemMetrics(int nIndex);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
@@ -437,6 +487,10 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define GetDlgItemText GetDlgItemTextW
 #define SendDlgItemMessage SendDlgItemMessageW
 #define SendMessage SendMessageW
+#define GetMessage GetMessageW
+#define PeekMessage PeekMessageW
+#define DispatchMessage DispatchMessageW
+#define IsDialogMessage IsDialogMessageW
 #define PostMessage PostMessageW
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
@@ -460,6 +514,10 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define GetDlgItemText GetDlgItemTextA
 #define SendDlgItemMessage SendDlgItemMessageA
 #define SendMessage SendMessageA
+#define GetMessage GetMessageA
+#define PeekMessage PeekMessageA
+#define DispatchMessage DispatchMessageA
+#define IsDialogMessage IsDialogMessageA
 #define PostMessage PostMessageA
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
@@ -472,6 +530,3 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define LoadString LoadStringA
 #define LoadImage LoadImageA
 #endif
-
-// Lower case in the ANSI code page, in place; a value below 0x10000 is one character.
-LPSTR WINAPI CharLowerA(LPSTR lpsz);

@@ -91,6 +91,23 @@ bool RunDialogScript(HWND hwnd)
     return true;
 }
 
+bool RunModelessScripts()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    for (HWND hwnd : DialogWindows()) {
+        auto window = PeekWindow(hwnd);
+        if (!window || window->modal || window->thread != self) continue;
+        {
+            std::lock_guard lock(DesktopLock());
+            if (window->scriptRan || !(window->style & WS_VISIBLE)) continue;
+            window->scriptRan = true;
+        }
+        RunDialogScript(hwnd);
+        return true;  // the script may have opened or closed dialogs
+    }
+    return false;
+}
+
 void RecordDialog(DialogRecord record)
 {
     std::lock_guard lock(DesktopLock());
@@ -246,7 +263,8 @@ int Dialog::Position(int id) const
 
 std::pair<int, int> Dialog::Range(int id) const
 {
-    return Read(m_hwnd, id, std::pair<int, int>(), [](const Window& w) { return std::pair(w.range.low, w.range.high); });
+    return Read(m_hwnd, id, std::pair<int, int>(),
+                [](const Window& w) { return std::pair(w.range.low, w.range.high); });
 }
 
 void* Dialog::SmallIcon() const
@@ -324,7 +342,7 @@ bool Dialog::Type(int id, const std::string& text)
 {
     auto edit = Actionable(m_hwnd, id, {WindowClass::Edit});
     if (!edit) return false;
-    std::u16string wide = ToUtf16(text);
+    std::u16string wide = FromUtf8(text);
     SendMessageW(edit->self, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     Notify(*edit, EN_CHANGE);
     PumpPostedMessages();

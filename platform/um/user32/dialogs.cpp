@@ -62,7 +62,7 @@ HWND Insert(std::shared_ptr<Window> window)
 }
 
 HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
-                        int resourceId)
+                        int resourceId, bool modal)
 {
     if (owner && !LookupWindow(owner, "CreateDialog")) return NULL;
     // Every class must exist before anything is created.
@@ -92,6 +92,9 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     dialog->dialogProc = proc;
     dialog->instance = instance;
     dialog->resourceId = resourceId;
+    dialog->modal = modal;
+    // Where the template puts it (DS_CENTER and the like are not applied).
+    dialog->frame = {PixelsX(t.x), PixelsY(t.y), PixelsX(t.x + t.cx), PixelsY(t.y + t.cy)};
     HWND focus = nullptr;
     std::vector<std::shared_ptr<Window>> controls;
     for (size_t i = 0; i < t.items.size(); ++i) {
@@ -115,38 +118,35 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     // The dialog first, so that each control knows its parent before it
     // is reachable; the dialog's child list is complete before anyone
     // learns the dialog's handle.
-    HWND hwnd = reinterpret_cast<HWND>(InsertHandle(dialog));
+    HWND hwnd = Insert(dialog);
     for (size_t i = 0; i < controls.size(); ++i) {
         controls[i]->parent = hwnd;
         HWND child = Insert(controls[i]);
         if (!focus && (t.items[i].style & WS_TABSTOP)) focus = child;
         dialog->children.push_back(child);
     }
-    dialog->self = hwnd;
-    dialog->thread = std::this_thread::get_id();
-    dialog->enabled = !(dialog->style & WS_DISABLED);
     RegisterDialog(hwnd);
     SendMessageW(hwnd, WM_INITDIALOG, reinterpret_cast<WPARAM>(focus), param);
     return hwnd;
 }
 
+// A procedure may also destroy its dialog instead of ending it.
 bool HasEnded(const Window& dialog)
 {
     std::lock_guard lock(DesktopLock());
-    return dialog.ended;
+    return dialog.ended || dialog.destroyed;
 }
 
 INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                  int resourceId)
 {
-    HWND hwnd = CreateDialogWindow(t, instance, owner, proc, param, resourceId);
+    HWND hwnd = CreateDialogWindow(t, instance, owner, proc, param, resourceId, true);
     if (!hwnd) return -1;
     auto dialog = PeekWindow(hwnd);
     // The owner takes no input while its modal dialog is up.
     bool ownerWasEnabled = owner && !EnableWindow(owner, FALSE);
 
     DialogRecord record;
-    record.caption = ToUtf8(t.caption);
     record.resourceId = resourceId;
     PumpPostedMessages();
     if (!HasEnded(*dialog)) {
@@ -160,49 +160,43 @@ INT_PTR RunModal(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPRO
     }
     {
         std::lock_guard lock(DesktopLock());
-        if (!dialog->ended) {
+        if (!dialog->ended && !dialog->destroyed) {
             record.ending = DialogEnding::Forced;
             dialog->ended = true;
             dialog->result = IDCANCEL;
         }
         record.result = dialog->result;
+        record.caption = ToUtf8(dialog->text);  // as shown, should the procedure have changed it
     }
-    DestroyWindow(hwnd);
+    if (IsWindow(hwnd)) DestroyWindow(hwnd);
     if (ownerWasEnabled && IsWindow(owner)) EnableWindow(owner, TRUE);
     RecordDialog(record);
     return record.result;
 }
 
-std::optional<DialogTemplate> InMemory(const void* memory)
+std::optional<DialogTemplate> Parse(const void* data, size_t size)
 {
-    std::string error;
-    auto t = ParseDialogTemplate(memory, memory ? kInMemoryTemplateLimit : 0, &error);
+    auto t = ParseDialogTemplate(data, size);
     if (!t) SetLastError(ERROR_INVALID_DATA);
     return t;
 }
+
+std::optional<DialogTemplate> InMemory(const void* memory) { return Parse(memory, memory ? kInMemoryTemplateLimit : 0); }
 
 }  // namespace
 
 INT_PTR ModalDialog(const void* data, size_t size, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                     int resourceId)
 {
-    auto t = ParseDialogTemplate(data, size);
-    if (!t) {
-        SetLastError(ERROR_INVALID_DATA);
-        return -1;
-    }
-    return RunModal(*t, instance, owner, proc, param, resourceId);
+    auto t = Parse(data, size);
+    return t ? RunModal(*t, instance, owner, proc, param, resourceId) : -1;
 }
 
 HWND ModelessDialog(const void* data, size_t size, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                     int resourceId)
 {
-    auto t = ParseDialogTemplate(data, size);
-    if (!t) {
-        SetLastError(ERROR_INVALID_DATA);
-        return NULL;
-    }
-    return CreateDialogWindow(*t, instance, owner, proc, param, resourceId);
+    auto t = Parse(data, size);
+    return t ? CreateDialogWindow(*t, instance, owner, proc, param, resourceId, false) : NULL;
 }
 
 }  // namespace umsim
@@ -225,7 +219,7 @@ HWND WINAPI CreateDialogIndirectParamW(HINSTANCE hInstance, LPCDLGTEMPLATEW lpTe
                                        DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
     auto t = umsim::InMemory(lpTemplate);
-    return t ? umsim::CreateDialogWindow(*t, hInstance, hWndParent, lpDialogFunc, dwInitParam, 0) : NULL;
+    return t ? umsim::CreateDialogWindow(*t, hInstance, hWndParent, lpDialogFunc, dwInitParam, 0, false) : NULL;
 }
 
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,

@@ -53,7 +53,8 @@ int ShowMessageBox(HWND owner, std::string text, std::string caption, UINT type)
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     // Windows' caption when none is given.
-    return umsim::ShowMessageBox(hWnd, lpText ? lpText : "", lpCaption ? lpCaption : "Error", uType);
+    return umsim::ShowMessageBox(hWnd, umsim::ToUtf8(umsim::FromAnsi(lpText ? lpText : "")),
+                                 lpCaption ? umsim::ToUtf8(umsim::FromAnsi(lpCaption)) : "Error", uType);
 }
 
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)

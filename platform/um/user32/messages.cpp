@@ -1,12 +1,12 @@
-// Sending and posting messages. A sent message runs the window's procedure
+// Sending and posting messages, and the thread's message loop. A sent message runs the window's procedure
 // on the sending thread: the dialog procedure with the default dialog
 // handling behind it, or the control's built-in procedure under
 // DesktopLock(). Posted messages wait in one process-wide queue, each for
 // the thread that created its window, until that thread's modal loop
 // delivers them.
 //
-// The A functions translate the text-carrying messages to UTF-16, so every
-// procedure sees wide text.
+// The A functions translate the text-carrying messages between the ANSI
+// code page and UTF-16, so every procedure sees wide text.
 #include "um/user32/window.h"
 
 #include "um/bridge/kernelbridge.h"
@@ -133,14 +133,14 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
     case CB_INSERTSTRING:
     case CB_FINDSTRINGEXACT: {
         if (!lParam) break;
-        std::u16string wide = ToUtf16(reinterpret_cast<const char*>(lParam));
+        std::u16string wide = FromAnsi(reinterpret_cast<const char*>(lParam));
         return Deliver(window, message, wParam, reinterpret_cast<LPARAM>(wide.c_str()));
     }
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: {
         std::u16string wide(size_t(Deliver(window, WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
         wide.resize(size_t(Deliver(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()))));
-        std::string narrow = ToUtf8(wide);
+        std::string narrow = ToAnsi(wide);
         if (message == WM_GETTEXTLENGTH) return LRESULT(narrow.size());
         auto* buffer = reinterpret_cast<char*>(lParam);
         if (!buffer || wParam == 0) return 0;
@@ -156,7 +156,7 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
         std::u16string wide(size_t(length) + 1, u'\0');
         Deliver(window, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(wide.data()));
         wide.resize(size_t(length));
-        std::string narrow = ToUtf8(wide);
+        std::string narrow = ToAnsi(wide);
         if (message == CB_GETLBTEXTLEN) return LRESULT(narrow.size());
         // The caller sized the buffer from CB_GETLBTEXTLEN, as Windows requires.
         if (!lParam) return CB_ERR;
@@ -173,10 +173,17 @@ bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* rou
     if (!window) return false;
     std::lock_guard lock(DesktopLock());
     Queue().push_back({hwnd, message, wParam, lParam, window->thread});
+    DesktopCondition().notify_all();
     return true;
 }
 
 }  // namespace
+
+std::condition_variable& DesktopCondition()
+{
+    static auto* condition = new std::condition_variable;
+    return *condition;
+}
 
 void DropPostedMessages(HWND hwnd)
 {
@@ -194,7 +201,9 @@ void PumpPostedMessages()
         {
             std::lock_guard lock(DesktopLock());
             auto& queue = Queue();
-            auto it = std::find_if(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
+            // Thread messages (WM_QUIT) wait for GetMessage.
+            auto it = std::find_if(queue.begin(), queue.end(),
+                                   [&](const PostedMessage& m) { return m.thread == self && m.hwnd; });
             if (it == queue.end()) return;
             if (delivered == kMaxDeliveriesPerPass) {
                 bridge::ReportViolation("desktop", "a window procedure keeps posting messages to itself");
@@ -208,7 +217,127 @@ void PumpPostedMessages()
     }
 }
 
+namespace {
+
+// Whether the queued message passes GetMessage's filters: a window (with
+// its controls; null: every window and the thread's own messages) and a
+// range of messages (0 to 0: all).
+bool Passes(const PostedMessage& m, HWND filter, UINT low, UINT high)
+{
+    if (filter) {
+        auto window = PeekWindow(m.hwnd);
+        if (!window || (m.hwnd != filter && window->parent != filter)) return false;
+    }
+    return (low == 0 && high == 0) || (m.message >= low && m.message <= high);
+}
+
+// Takes (or, when peeking, copies) the first message for the calling thread
+// that passes the filters; under DesktopLock().
+bool TakeMessage(LPMSG out, HWND filter, UINT low, UINT high, bool remove)
+{
+    auto& queue = Queue();
+    const std::thread::id self = std::this_thread::get_id();
+    for (auto it = queue.begin(); it != queue.end(); ++it) {
+        if (it->thread != self || !Passes(*it, filter, low, high)) continue;
+        *out = MSG{it->hwnd, it->message, it->wParam, it->lParam, 0, {0, 0}};
+        if (remove) queue.erase(it);
+        return true;
+    }
+    return false;
+}
+
+BOOL Get(LPMSG msg, HWND filter, UINT low, UINT high, const char* routine)
+{
+    if (!msg) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (filter && !LookupWindow(filter, routine)) return -1;
+    // Waits like Windows: until a message is posted to the thread. A
+    // modeless dialog's script (run when it is first visible) is the user.
+    for (;;) {
+        while (RunModelessScripts()) {
+        }
+        std::unique_lock lock(DesktopLock());
+        if (TakeMessage(msg, filter, low, high, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
+        DesktopCondition().wait(lock);
+    }
+}
+
+BOOL Peek(LPMSG msg, HWND filter, UINT low, UINT high, UINT flags, const char* routine)
+{
+    if (!msg) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (filter && !LookupWindow(filter, routine)) return FALSE;
+    while (RunModelessScripts()) {
+    }
+    std::lock_guard lock(DesktopLock());
+    return TakeMessage(msg, filter, low, high, (flags & PM_REMOVE) != 0) ? TRUE : FALSE;
+}
+
+}  // namespace
 }  // namespace umsim
+
+BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    return umsim::Get(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, "GetMessageW");
+}
+
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    return umsim::Get(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, "GetMessageA");
+}
+
+BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    return umsim::Peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, "PeekMessageW");
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    return umsim::Peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, "PeekMessageA");
+}
+
+// Keyboard messages are never queued here, so there is nothing to translate.
+BOOL WINAPI TranslateMessage(const MSG* lpMsg)
+{
+    UNREFERENCED_PARAMETER(lpMsg);
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG* lpMsg)
+{
+    // Thread messages have no window to go to.
+    if (!lpMsg || !lpMsg->hwnd) return 0;
+    return umsim::Send(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam, "DispatchMessageW");
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
+{
+    if (!lpMsg || !lpMsg->hwnd) return 0;
+    return umsim::Send(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam, "DispatchMessageA");
+}
+
+// Without keyboard input, a dialog's message is only to be delivered.
+BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg)
+{
+    if (!lpMsg || !lpMsg->hwnd || !umsim::LookupWindow(hDlg, "IsDialogMessageW")) return FALSE;
+    auto window = umsim::PeekWindow(lpMsg->hwnd);
+    if (!window || (lpMsg->hwnd != hDlg && window->parent != hDlg)) return FALSE;
+    DispatchMessageW(lpMsg);
+    return TRUE;
+}
+
+BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg) { return IsDialogMessageW(hDlg, lpMsg); }
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    std::lock_guard lock(umsim::DesktopLock());
+    umsim::Queue().push_back({NULL, WM_QUIT, WPARAM(nExitCode), 0, std::this_thread::get_id()});
+    umsim::DesktopCondition().notify_all();
+}
 
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {

@@ -11,6 +11,7 @@
 
 #include "um/handletable.h"
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,6 +49,7 @@ public:
     DLGPROC dialogProc = nullptr;
     HINSTANCE instance = nullptr;
     int resourceId = 0;  // dialog: the template's resource id, 0 for templates in memory
+    bool modal = false;  // dialog: shown by DialogBox*, whose loop runs its script
     std::thread::id thread;
     std::vector<HWND> children;  // controls in template order
 
@@ -61,6 +63,8 @@ public:
     LONG_PTR msgResult = 0;  // DWLP_MSGRESULT
     LONG_PTR dialogUser = 0; // DWLP_USER
     bool ended = false;      // EndDialog was called
+    bool scriptRan = false;  // modeless dialog: its script ran (or none matched)
+    RECT frame{};            // dialog: where it is on the screen, in pixels
     INT_PTR result = 0;
     HICON smallIcon = nullptr, bigIcon = nullptr;
     HANDLE image = nullptr;   // static: its icon or bitmap
@@ -90,6 +94,15 @@ void ForgetCommonControlClasses();
 
 // Delivers posted messages queued for windows of the calling thread.
 void PumpPostedMessages();
+// Wakes threads waiting for messages (GetMessage) after a post or a show.
+std::condition_variable& DesktopCondition();
+// Runs the scripts of the calling thread's modeless dialogs that have
+// become visible since; false when there were none.
+bool RunModelessScripts();
+// Dialog units to pixels, for the dialog font's base units (MS Shell Dlg,
+// 8 points, 96 dots per inch: 6 x 13 pixels).
+inline LONG PixelsX(int dialogUnits) { return dialogUnits * 6 / 4; }
+inline LONG PixelsY(int dialogUnits) { return dialogUnits * 13 / 8; }
 void DropPostedMessages(HWND hwnd);
 
 // Top-level dialogs, for the control surface: added once complete, gone

@@ -14,9 +14,14 @@
 namespace umsim {
 namespace {
 
+constexpr int kMaxColumns = 480, kMaxRows = 270;
+
 class Grid {
 public:
-    Grid(int columns, int rows) : m_rows(size_t(std::max(rows, 0)), std::u32string(size_t(std::max(columns, 0)), U' ')) {}
+    Grid(int columns, int rows)
+        : m_rows(size_t(std::max(rows, 0)), std::u32string(size_t(std::max(columns, 0)), U' '))
+    {
+    }
 
     void Put(int row, int column, char32_t c)
     {
@@ -80,11 +85,13 @@ struct Cells {
     int Middle() const { return (top + bottom) / 2; }
 };
 
+// Rounded to the nearest cell, and at least one cell in each direction, so
+// that an 8-unit static is one line wherever it starts.
 Cells CellsOf(const Window& w)
 {
-    int left = w.x / 4 + 1, top = w.y / 8 + 1;
-    int right = std::max(left, (w.x + std::max<int>(w.cx, 1) - 1) / 4 + 1);
-    int bottom = std::max(top, (w.y + std::max<int>(w.cy, 1) - 1) / 8 + 1);
+    int left = (w.x + 2) / 4 + 1, top = (w.y + 4) / 8 + 1;
+    int right = left + std::max(1, (w.cx + 2) / 4) - 1;
+    int bottom = top + std::max(1, (w.cy + 4) / 8) - 1;
     return {top, left, bottom, right};
 }
 
@@ -133,7 +140,7 @@ void DrawStatic(Grid& grid, const Window& w, const Cells& cells)
     if (type == SS_ICON || type == SS_BITMAP) {
         std::string label = std::string(type == SS_ICON ? "<icon" : "<bitmap") +
                             (w.imageResource ? " " + std::to_string(w.imageResource) : std::string()) + ">";
-        Centred(grid, cells, Wide32(ToUtf16(label)));
+        Centred(grid, cells, Wide32(FromUtf8(label)));
         return;
     }
     if (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT && type != SS_SIMPLE && type != SS_LEFTNOWORDWRAP) {
@@ -146,16 +153,21 @@ void DrawStatic(Grid& grid, const Window& w, const Cells& cells)
     for (size_t i = 0; i < lines.size() && cells.top + int(i) <= cells.bottom; ++i) {
         const std::u32string& line = lines[i];
         int row = cells.top + int(i);
-        int column = cells.left;
         if (int(line.size()) <= cells.Width()) {
+            int column = cells.left;
             if (type == SS_RIGHT) column = cells.right + 1 - int(line.size());
             if (type == SS_CENTER) column = cells.left + (cells.Width() - int(line.size())) / 2;
             grid.Write(row, column, line);
             continue;
         }
+        // Right-aligned text grows to the left, other text to the right.
+        int start = type == SS_RIGHT ? cells.right + 1 - int(line.size()) : cells.left;
+        for (int at = start; type == SS_RIGHT && at < cells.left; ++at) {
+            if (!grid.Blank(row, at)) start = cells.left;
+        }
         for (size_t k = 0; k < line.size(); ++k) {
-            int at = column + int(k);
-            if (at > cells.right && !grid.Blank(row, at)) break;
+            int at = start + int(k);
+            if ((at < cells.left || at > cells.right) && !grid.Blank(row, at)) break;
             grid.Put(row, at, line[k]);
         }
     }
@@ -173,12 +185,23 @@ void DrawButton(Grid& grid, const Window& w, const Cells& cells)
     case BS_CHECKBOX:
     case BS_AUTOCHECKBOX:
     case BS_3STATE:
-    case BS_AUTO3STATE: grid.Write(cells.Middle(), cells.left, (w.range.position ? U"[x] " : U"[ ] ") + text); return;
+    case BS_AUTO3STATE:
+        grid.Write(cells.Middle(), cells.left, (w.range.position ? U"[x] " : U"[ ] ") + text);
+        return;
     case BS_RADIOBUTTON:
-    case BS_AUTORADIOBUTTON: grid.Write(cells.Middle(), cells.left, (w.range.position ? U"(o) " : U"( ) ") + text); return;
+    case BS_AUTORADIOBUTTON:
+        grid.Write(cells.Middle(), cells.left, (w.range.position ? U"(o) " : U"( ) ") + text);
+        return;
     }
     // Disabled push buttons are marked by dashes round their text.
     Centred(grid, cells, w.enabled ? U"[ " + text + U" ]" : U"[-" + text + U"-]");
+}
+
+// The position as a share of cells, in 64 bits: a range may span every int.
+int Scaled(const RangeState& r, int cells)
+{
+    if (r.high <= r.low) return 0;
+    return int((static_cast<long long>(r.position) - r.low) * cells / (static_cast<long long>(r.high) - r.low));
 }
 
 void DrawControl(Grid& grid, const Window& w)
@@ -187,26 +210,28 @@ void DrawControl(Grid& grid, const Window& w)
     switch (w.windowClass) {
     case WindowClass::Static: DrawStatic(grid, w, cells); return;
     case WindowClass::Button: DrawButton(grid, w, cells); return;
-    case WindowClass::Edit: grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(w.text), cells.Width() - 2) + U"]"); return;
+    case WindowClass::Edit:
+        grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(w.text), cells.Width() - 2) + U"]");
+        return;
     case WindowClass::ComboBox: {
         std::u16string selected = w.combo.selection >= 0 ? w.combo.items[size_t(w.combo.selection)] : u"";
-        grid.Write(cells.top, cells.left, U"[" + Pad(Wide32(selected), cells.Width() - 3) + U"\u25BC]");
+        // The template's height includes the drop-down list; the closed box
+        // is about 12 units tall, and sits on the line of its middle.
+        grid.Write((w.y + 6) / 8 + 1, cells.left, U"[" + Pad(Wide32(selected), cells.Width() - 3) + U"\u25BC]");
         return;
     }
     case WindowClass::Trackbar: {
         int inner = std::max(cells.Width() - 2, 1);
         std::u32string scale(size_t(inner), U'-');
         const RangeState& r = w.range;
-        int at = r.high > r.low ? int((long long)(r.position - r.low) * (inner - 1) / (r.high - r.low)) : 0;
-        scale[size_t(std::clamp(at, 0, inner - 1))] = U'O';
+        scale[size_t(std::clamp(Scaled(r, inner - 1), 0, inner - 1))] = U'O';
         grid.Write(cells.Middle(), cells.left, U"|" + scale + U"|");
         return;
     }
     case WindowClass::ProgressBar: {
         int inner = std::max(cells.Width() - 2, 1);
         const RangeState& r = w.range;
-        int filled = r.high > r.low ? int((long long)(r.position - r.low) * inner / (r.high - r.low)) : 0;
-        filled = std::clamp(filled, 0, inner);
+        int filled = std::clamp(Scaled(r, inner), 0, inner);
         grid.Write(cells.Middle(), cells.left,
                    U"[" + std::u32string(size_t(filled), U'#') + std::u32string(size_t(inner - filled), U'.') + U"]");
         return;
@@ -226,7 +251,9 @@ std::string Dialog::Picture() const
         if (auto control = PeekWindow(child)) controls.push_back(control);
     }
     std::lock_guard lock(DesktopLock());
-    int columns = (std::max<int>(dialog->cx, 1) + 3) / 4, rows = (std::max<int>(dialog->cy, 1) + 7) / 8;
+    // Dialogs larger than any screen are cut.
+    int columns = std::clamp((dialog->cx + 2) / 4, 1, kMaxColumns);
+    int rows = std::clamp((dialog->cy + 4) / 8, 1, kMaxRows);
     Grid grid(columns + 2, rows + 2);
     grid.Frame(0, 0, rows + 1, columns + 1);
     grid.Write(0, 2, Clip(U" " + Wide32(dialog->text) + U" ", columns - 2));

@@ -4,6 +4,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <setupapi.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -54,4 +55,19 @@ TEST(Layout, ControlCodes)
     EXPECT_EQ(IOCTL_KS_WRITE_STREAM, 0x002F8013u);
     EXPECT_EQ(IOCTL_KS_READ_STREAM, 0x002F4017u);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), HRESULT(0x80070002));
+}
+
+TEST(Layout, UserInterfaceRecords)
+{
+    EXPECT_EQ(sizeof(DLGTEMPLATE), 18u);
+    EXPECT_EQ(sizeof(DLGITEMTEMPLATE), 18u);
+    EXPECT_EQ(sizeof(NMHDR), k64 ? 24u : 12u);
+    EXPECT_EQ(sizeof(NMCUSTOMDRAW), k64 ? 80u : 48u);
+    EXPECT_EQ(offsetof(NMCUSTOMDRAW, rc), k64 ? 40u : 20u);
+    EXPECT_EQ(sizeof(INITCOMMONCONTROLSEX), 8u);
+    EXPECT_EQ(sizeof(MSG), k64 ? 48u : 28u);
+    EXPECT_EQ(DWLP_DLGPROC, k64 ? 8u : 4u);
+    EXPECT_EQ(DWLP_USER, k64 ? 16u : 8u);
+    EXPECT_EQ(NM_CUSTOMDRAW, 0xFFFFFFF4u);
+    EXPECT_EQ(NM_RELEASEDCAPTURE, 0xFFFFFFF0u);
 }

@@ -26,7 +26,7 @@ TEST(Resources, FindsByIdByNameAndByNumberText)
     EXPECT_EQ(Bytes(NULL, "#7", "#10"), std::string("\1\0\2\0\3\0", 6));
     EXPECT_EQ(Bytes(NULL, "legend", RT_RCDATA), std::string("named\0\0", 7));  // names ignore case
     EXPECT_EQ(Bytes(NULL, "nosuch", RT_RCDATA), "error " + std::to_string(ERROR_RESOURCE_NAME_NOT_FOUND));
-    EXPECT_EQ(Bytes(NULL, "legend", RT_DIALOG), "error " + std::to_string(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    EXPECT_EQ(Bytes(NULL, "legend", RT_MENU), "error " + std::to_string(ERROR_RESOURCE_TYPE_NOT_FOUND));
     EXPECT_EQ(Bytes(reinterpret_cast<HMODULE>(uintptr_t(0x1000)), "legend", RT_RCDATA),
               "error " + std::to_string(ERROR_MOD_NOT_FOUND));
     EXPECT_NE(FindResourceW(NULL, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)), nullptr);  // VS_VERSION_INFO
