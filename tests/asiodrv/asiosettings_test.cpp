@@ -85,6 +85,7 @@ TEST_F(AsioSettings, StoredPacketCountBelowOneMeansOnePacket)
 TEST_F(AsioSettings, PanelShowsLatenciesOfTheTrackbarAndEnablesOkOnAChange)
 {
     Boot(umtest::kAudioMidiProduct);
+    SetUrbSizeAsAnotherClient(10);
     IASIO* asio = CreateAndInit();
     bool scripted = false;
     umsim::OnDialog(IDD_CONTROLPANEL, [&](umsim::Dialog& panel) {
