@@ -98,16 +98,13 @@ TEST_F(AsioStreaming, SessionPlaysAndRecordsSampleExactThenLeavesNothingBehind)
     StartAllChannels(asio, infos, bufferSize);
     ASSERT_EQ(bufferSize, 480);
     ASSERT_TRUE(Log().WaitFor([&] { return Log().switches.size() >= kPrimed; }));
-    // Up to the first completed packet (about two buffers in) the test moves
-    // the clock; three queued buffers leave room for the streaming thread
-    // to take a while to wake.
-    for (;;) {
-        {
-            std::lock_guard lock(clock);
-            if (takenOver) break;
-            m_machine->StepFrames(1);
-        }
-        std::this_thread::yield();
+    // Up to the first completed packet (two buffers in) the test moves the
+    // clock, but never past the 30 ms that are queued, however long the
+    // streaming thread takes to wake.
+    for (int frame = 0; frame < 25; ++frame) {
+        std::lock_guard lock(clock);
+        if (takenOver) break;
+        m_machine->StepFrames(1);
     }
     ASSERT_TRUE(Log().WaitFor([&] { return Log().switches.size() >= kPrimed + kSwitches; }));
     m_machine->StartClock(true);
