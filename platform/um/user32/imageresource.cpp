@@ -44,9 +44,11 @@ std::optional<BitmapSize> ParseBitmapSize(const void* data, size_t size, std::st
     if (!bytes || size < 4) return Fail<BitmapSize>(error, "a bitmap needs its header size");
     uint32_t headerSize = Dword(bytes);
     if (headerSize > size) return Fail<BitmapSize>(error, "the bitmap header runs past the resource's end");
-    if (headerSize == 12) return BitmapSize{Word(bytes + 4), Word(bytes + 6)};
-    if (headerSize < 40) return Fail<BitmapSize>(error, "unknown bitmap header size " + std::to_string(headerSize));
-    auto width = int32_t(Dword(bytes + 4)), height = int32_t(Dword(bytes + 8));
+    if (headerSize != 12 && headerSize < 40) {
+        return Fail<BitmapSize>(error, "unknown bitmap header size " + std::to_string(headerSize));
+    }
+    int32_t width = headerSize == 12 ? Word(bytes + 4) : int32_t(Dword(bytes + 4));
+    int32_t height = headerSize == 12 ? Word(bytes + 6) : int32_t(Dword(bytes + 8));
     if (width <= 0 || height == 0 || height == INT32_MIN) return Fail<BitmapSize>(error, "a bitmap without pixels");
     return BitmapSize{width, height < 0 ? -height : height};
 }

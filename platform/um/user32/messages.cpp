@@ -1,9 +1,13 @@
-// Sending and posting messages, and the thread's message loop. A sent message runs the window's procedure
-// on the sending thread: the dialog procedure with the default dialog
-// handling behind it, or the control's built-in procedure under
-// DesktopLock(). Posted messages wait in one process-wide queue, each for
-// the thread that created its window, until that thread's modal loop
-// delivers them.
+// Sending and posting messages, and the thread's message loop.
+//
+// A sent message runs the window's procedure on the sending thread: the
+// dialog procedure with the default dialog handling behind it, or the
+// control's built-in procedure under DesktopLock(). Windows would run a
+// message sent from another thread on the window's own thread; here only
+// the built-in controls are safe that way (a progress bar a worker moves),
+// not a dialog procedure. Posted messages wait in one process-wide queue,
+// each for the thread that created its window, until that thread's modal
+// loop or GetMessage/PeekMessage takes them.
 //
 // The A functions translate the text-carrying messages between the ANSI
 // code page and UTF-16, so every procedure sees wide text.

@@ -147,6 +147,14 @@ TEST_F(Dialogs, ScriptSeesTheInitialisedDialogAndItsPostedRefresh)
     EXPECT_EQ(shown[0].ending, umsim::DialogEnding::ByProcedure);
 }
 
+TEST_F(Dialogs, ClosingTheWindowIsCancel)
+{
+    Settings s;
+    umsim::OnDialog(129, [](umsim::Dialog& d) { EXPECT_TRUE(d.Close()); });
+    EXPECT_EQ(ShowSettings(s), IDCANCEL);
+    EXPECT_EQ(umsim::DialogsShown().at(0).ending, umsim::DialogEnding::ByProcedure);
+}
+
 TEST_F(Dialogs, MovingTheTrackbarNotifiesAsADragDoes)
 {
     Settings s;

@@ -58,6 +58,7 @@ TEST_P(MalformedBitmap, IsRefusedWithAReason)
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedBitmap,
                          testing::Values(Bytes{"Short", {40, 0}}, Bytes{"HeaderPastTheEnd", {40, 0, 0, 0, 1, 0}},
                                          Bytes{"UnknownHeader", {16, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+                                         Bytes{"CoreHeaderWithoutPixels", {12, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0}},
                                          Bytes{"NoPixels", [] {
                                                    std::vector<uint8_t> header(40, 0);
                                                    header[0] = 40;
