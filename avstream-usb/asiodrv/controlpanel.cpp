@@ -161,8 +161,14 @@ try {
     // The trackbar's window class comes from the common controls.
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_BAR_CLASSES};
     InitCommonControlsEx(&classes);
+    // The panel starts from what is in force, the open device included, so
+    // OK without touching a list keeps them.
     Prefs working = prefs;
     working.bufferLength = readBufferLength();
+    if (filter) {
+        strncpy(working.filterPath, filter->GetDevicePath(), MAX_PATH - 1);
+        working.filterPath[MAX_PATH - 1] = '\0';
+    }
     g_panelDriver = this;
     INT_PTR result = DialogBoxParamA(moduleInstance(), MAKEINTRESOURCEA(IDD_CONTROLPANEL), sysHandle,
                                      controlPanelProc, reinterpret_cast<LPARAM>(&working));

@@ -3,13 +3,14 @@
 #include <stdio.h>
 #include <stdarg.h>
 
+#include <atomic>
+
 namespace {
-volatile bool g_traceOn = false;
+// Written at init on the host's thread, read on every thread.
+std::atomic<bool> g_traceOn{false};
 }
 
 void DriverTraceEnable(bool on) { g_traceOn = on; }
-
-bool DriverTraceEnabled() { return g_traceOn; }
 
 void DriverTrace(const char* format, ...)
 {

@@ -7,7 +7,6 @@
 // Off when the module is loaded; set once per init from the settings (the
 // host's thread writes it, every thread reads it).
 void DriverTraceEnable(bool on);
-bool DriverTraceEnabled();
 
 // Lines with arguments are cut at 254 characters.
 void DriverTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));

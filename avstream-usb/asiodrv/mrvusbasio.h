@@ -64,7 +64,6 @@ public:
     ASIOError outputReady() override;
 
     // Used by the control panel.
-    const Prefs& prefsInForce() const { return prefs; }
     const CKsAudFilterList& filters() const { return filterList; }
     CKsAudFilter* openFilter() const { return filter; }
     // The kernel driver's buffer length in ms, 0 without a filter.

@@ -64,6 +64,7 @@ TEST_F(AsioDriver, FilterWithTwoRenderPinsIsSkipped)
 TEST_F(AsioDriver, BufferSizeIsFixedByTheFirstQuery)
 {
     Boot(umtest::kAudioMidiProduct);
+    SetUrbSizeAsAnotherClient(10);
     SetPref("SampleRate", 44100);
     IASIO* asio = CreateAndInit();
     LONG min = 0, max = 0, preferred = 0, granularity = -1;

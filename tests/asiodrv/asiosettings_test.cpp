@@ -4,6 +4,8 @@
 
 #include "resource.h"
 
+#include "um/windowsroot.h"
+
 using namespace asiotest;
 
 namespace {
@@ -85,6 +87,7 @@ TEST_F(AsioSettings, StoredPacketCountBelowOneMeansOnePacket)
 TEST_F(AsioSettings, PanelShowsLatenciesOfTheTrackbarAndEnablesOkOnAChange)
 {
     Boot(umtest::kAudioMidiProduct);
+    SetUrbSizeAsAnotherClient(10);
     IASIO* asio = CreateAndInit();
     bool scripted = false;
     umsim::OnDialog(IDD_CONTROLPANEL, [&](umsim::Dialog& panel) {
@@ -129,4 +132,28 @@ TEST_F(AsioSettings, HostIsAskedToResetWhenTheBufferLengthChanges)
     EXPECT_GT(Log().Count(kAsioResetRequest), before);
     EXPECT_NE(ReadString(HKEY_CURRENT_USER, kPrefsKey, "FilterPath"), "");
     EXPECT_EQ(asio->disposeBuffers(), ASE_OK);
+}
+
+// The About box reads both drivers' files: the ASIO driver's own module and
+// the kernel driver's in the system directory (not the host's current one).
+TEST_F(AsioSettings, AboutBoxShowsBothDriversVersions)
+{
+    Boot(umtest::kAudioMidiProduct);
+    IASIO* asio = CreateAndInit();
+    std::vector<std::string> texts;
+    umsim::OnDialog(IDD_CONTROLPANEL, [](umsim::Dialog& panel) { panel.Press(IDC_ABOUT); });
+    umsim::OnDialog(IDD_ABOUT, [&](umsim::Dialog& about) {
+        texts.push_back(about.Text(IDC_VERSIONTEXT));
+        about.Press(IDOK);
+    });
+    EXPECT_EQ(asio->controlPanel(), ASE_OK);
+    {
+        umsim::WindowsRoot root(::testing::TempDir() + "asio_about_root");
+        ASSERT_TRUE(root.Opened()) << root.Error();
+        ASSERT_TRUE(root.InstallFile(MRV_KERNEL_MODULE, "C:\\Windows\\System32\\drivers\\mrvusbaudio.sys"));
+        EXPECT_EQ(asio->controlPanel(), ASE_OK);
+    }
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "ASIO Driver Version: 1.5.4 \n\nWDM Driver Version: 0.0.0.0 ");
+    EXPECT_EQ(texts[1], "ASIO Driver Version: 1.5.4 \n\nWDM Driver Version: 1.5.4 ");
 }
