@@ -81,6 +81,7 @@ public:
         }
     }
     const std::string& Error() const { return m_error; }
+    HostSystem& System() { return *m_system; }
 
     DriverRef Open()
     {
@@ -116,6 +117,7 @@ void WholeStackFast(benchmark::State& state)
     if (!driver) return state.SkipWithError(("no driver: " + stack.Error()).c_str());
     HostSession session(*driver);
     if (session.Open() != ASE_OK) return state.SkipWithError(session.Error().c_str());
+    session.SetClock(ClockOf(stack.System(), session.Shape().rate));
     const double seconds = 10;
     const double rate = session.Shape().rate;
     double wall = 0, cycle = 0;

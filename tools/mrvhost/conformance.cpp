@@ -137,6 +137,7 @@ public:
     // and the sample position kept step.
     void Stream(const char* check, HostSession& session, DWORD callbackDelay = 0)
     {
+        if (m_options.clock) session.SetClock(m_options.clock(session.Shape().rate));
         TonePlayer silence(440, 0);
         const int64_t many = int64_t(1) << 40;
         SessionReport report = session.Run(silence, many, m_options.streamMs, {}, callbackDelay);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "asiointerface.h"
+#include "hostsession.h"
 
 #include <functional>
 #include <string>
@@ -19,6 +20,8 @@ struct ConformanceRow {
 struct ConformanceOptions {
     void* sysHandle = nullptr;  // the window init is given
     DWORD streamMs = 500;       // real time each streaming check runs
+    // The clock each streaming check's session tells, made for its rate.
+    std::function<SessionClock(double rate)> clock;
 };
 
 // create makes a new driver object (a reference the run releases), or null

@@ -127,8 +127,10 @@ SessionReport HostSession::Run(StreamProcessor& processor, int64_t frames, DWORD
     m_positionsInStep = true;
     m_positionFault.clear();
 
+    if (m_clock.starting) m_clock.starting();
     const ASIOError started = m_driver.start();
     if (started != ASE_OK) {
+        if (m_clock.ending) m_clock.ending();
         Fail("start", started);
         return report;
     }
@@ -144,6 +146,8 @@ SessionReport HostSession::Run(StreamProcessor& processor, int64_t frames, DWORD
         }
         if (waited >= wallLimitMs) break;
     }
+    // Stopping waits for transfers in flight: the clock must run free.
+    if (m_clock.ending) m_clock.ending();
     const ASIOError stopped = m_driver.stop();
     if (stopped != ASE_OK) Fail("stop", stopped);
     report.switches = m_switches;
@@ -204,6 +208,7 @@ void HostSession::Switch(LONG index, const ASIOTime* time)
     }
     m_driver.outputReady();
     m_switches.store(switches + 1, std::memory_order_release);
+    if (m_clock.switched) m_clock.switched(int64_t(switches + 1) * m_shape.bufferSize);
     if (int64_t(switches + 1) * m_shape.bufferSize >= m_target) SetEvent(m_done);
     if (m_callbackDelay) Sleep(m_callbackDelay);
 }

@@ -34,6 +34,13 @@ struct SessionReport {
 };
 
 // What a progress line shows, read while streaming.
+// Told as the session streams (on the driver's thread for each switch).
+struct SessionClock {
+    std::function<void()> starting;
+    std::function<void(int64_t framesHandedOver)> switched;
+    std::function<void()> ending;
+};
+
 struct SessionProgress {
     uint64_t switches;
     int64_t samplePosition;
@@ -65,6 +72,8 @@ public:
     // disposeBuffers (done by the destructor too).
     void Close();
 
+    void SetClock(SessionClock clock) { m_clock = std::move(clock); }
+
 private:
     static void OnBufferSwitch(LONG index, ASIOBool directProcess);
     static ASIOTime* OnBufferSwitchTimeInfo(ASIOTime* time, LONG index, ASIOBool directProcess);
@@ -81,6 +90,7 @@ private:
     ASIOCallbacks m_callbacks{};
     bool m_offerTimeInfo = true;
     bool m_open = false;
+    SessionClock m_clock;  // set before streaming, read by both threads
 
     // Written by the driver's thread during Run, read by the host's thread
     // (progress) through the atomics; the rest is the driver thread's alone

@@ -4,13 +4,17 @@
 // driver has registered itself, and a desktop the host can play the user on.
 #pragma once
 
+#include "hostsession.h"
+
 #include <memory>
 #include <string>
 #include <vector>
 
 struct SystemOptions {
     unsigned product = 0x10;   // the virtual device (Linux)
-    bool fastClock = false;    // the virtual bus as fast as the work allows, not paced (Linux)
+    // The virtual bus as fast as the work allows, yet never more than a
+    // buffer ahead of the host, instead of in real time (Linux).
+    bool fastClock = false;
     std::string windowsRoot;   // the virtual Windows root; empty: a fresh one for this run (Linux)
     std::string asioDriver;    // the ASIO driver module to register; empty: the one built beside (Linux)
 };
@@ -38,4 +42,18 @@ public:
     virtual void PlayUserOnNextPanel(const std::vector<PanelSetting>& settings, std::vector<std::string>* pictures) = 0;
     // What the driver wrote to the debug output since the last call.
     virtual std::string TakeDebugOutput() = 0;
+
+    // A session tells the system when it streams and how far the host has
+    // got (frames handed to the driver), for a clock that follows the host.
+    virtual void StreamStarting() {}
+    virtual void BufferSwitched(int64_t framesHandedOver, double rate) { (void)framesHandedOver, (void)rate; }
+    virtual void StreamEnding() {}
 };
+
+// A session clock that tells the system.
+inline SessionClock ClockOf(HostSystem& system, double rate)
+{
+    return {[&system] { system.StreamStarting(); },
+            [&system, rate](int64_t frames) { system.BufferSwitched(frames, rate); },
+            [&system] { system.StreamEnding(); }};
+}

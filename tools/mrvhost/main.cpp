@@ -208,6 +208,7 @@ bool Stream(Host& host, HostSession& session, StreamProcessor& processor, Sessio
     const int64_t frames = int64_t(std::llround(host.Opts().seconds * rate));
     const bool live = MRV_ISATTY(stderr);
     const DWORD wallLimit = DWORD(std::min(3600.0, host.Opts().seconds * 4 + 10) * 1000);
+    session.SetClock(ClockOf(host.System(), rate));
     *report = session.Run(processor, frames, wallLimit,
                           [&](const SessionProgress& progress) {
                               if (!live) return;
@@ -351,6 +352,7 @@ int Check(Host& host)
 {
     ConformanceOptions options;
     options.sysHandle = host.System().Window();
+    options.clock = [&host](double rate) { return ClockOf(host.System(), rate); };
     const auto rows = CheckAsioDriver([&]() -> IASIO* { return host.Create().release(); }, options);
     size_t width = 5;
     for (const auto& row : rows) width = std::max(width, row.check.size());

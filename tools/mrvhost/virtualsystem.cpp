@@ -12,14 +12,24 @@
 #include "um/virtualmachine.h"
 #include "um/windowsroot.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 // Bus frames between the device hearing a sample and sending it back.
 constexpr uint32_t kLoopDelayFrames = 2;
+// How far the fast clock may run past the audio the host has handed over:
+// the driver's pipeline needs a few frames beyond it to complete a packet,
+// and more would starve the device at 1-ms buffers (measured: 8 keeps every
+// buffer length from 2 to 20 ms fast and sample-exact; 1 ms runs on the
+// real-time fallback).
+constexpr int64_t kFastClockLeadMs = 8;
 
 class VirtualSystem : public HostSystem {
 public:
@@ -34,12 +44,24 @@ public:
             snprintf(text, sizeof text, "the virtual device did not start (0x%08X)", unsigned(status));
             return Fail(error, text);
         }
-        m_machine->StartClock(!options.fastClock);
+        if (options.fastClock) {
+            m_clock = std::thread([this] { RunFastClock(); });
+        } else {
+            m_machine->StartClock(true);
+        }
         return Register(options.asioDriver.empty() ? MRV_ASIO_DRIVER_MODULE : options.asioDriver, error);
     }
 
     ~VirtualSystem() override
     {
+        if (m_clock.joinable()) {
+            {
+                std::lock_guard lock(m_fast.mutex);
+                m_fast.quit = true;
+            }
+            m_fast.moved.notify_all();
+            m_clock.join();
+        }
         if (m_machine) m_machine->StopClock();
         m_machine.reset();
         // What the driver stored (its settings, the registration) outlives
@@ -80,6 +102,35 @@ public:
     }
 
     std::string TakeDebugOutput() override { return umsim::TakeDebugOutput(); }
+
+    void StreamStarting() override
+    {
+        std::lock_guard lock(m_fast.mutex);
+        m_fast.streaming = true;
+        m_fast.start = m_machine->CurrentFrame();
+        m_fast.allowed = m_fast.start;
+    }
+
+    void BufferSwitched(int64_t framesHandedOver, double rate) override
+    {
+        if (rate <= 0) return;
+        const int64_t handedMs = int64_t(double(framesHandedOver) * 1000 / rate);
+        {
+            std::lock_guard lock(m_fast.mutex);
+            if (!m_fast.streaming) return;
+            m_fast.allowed = m_fast.start + uint32_t(handedMs + kFastClockLeadMs);
+        }
+        m_fast.moved.notify_all();
+    }
+
+    void StreamEnding() override
+    {
+        {
+            std::lock_guard lock(m_fast.mutex);
+            m_fast.streaming = false;
+        }
+        m_fast.moved.notify_all();
+    }
 
 private:
     // The driver's dialogs and the controls a user changes.
@@ -149,6 +200,37 @@ private:
         if (hr != S_OK) return Fail(error, "the ASIO driver " + module + " did not register");
         return true;
     }
+
+    // The fast clock: one bus frame after another as fast as the work
+    // allows, but while the host streams not past the audio it has handed
+    // the driver, so a loaded machine slows the run instead of starving the
+    // device. When the host has handed all it can and waits for the device
+    // (short buffers need the bus to move on to complete), a frame passes
+    // every 2 ms of real time: never faster than real time would.
+    void RunFastClock()
+    {
+        for (;;) {
+            {
+                std::unique_lock lock(m_fast.mutex);
+                m_fast.moved.wait_for(lock, std::chrono::milliseconds(2), [this] {
+                    return m_fast.quit || !m_fast.streaming ||
+                           int32_t(m_machine->CurrentFrame() - m_fast.allowed) < 0;
+                });
+                if (m_fast.quit) return;
+            }
+            m_machine->StepFrames(1);
+        }
+    }
+
+    struct FastClock {
+        std::mutex mutex;  // guards the fields below
+        std::condition_variable moved;
+        bool quit = false;
+        bool streaming = false;
+        uint32_t start = 0;    // bus frame when the stream started
+        uint32_t allowed = 0;  // the bus may run up to this frame while streaming
+    } m_fast;
+    std::thread m_clock;
 
     std::unique_ptr<umsim::WindowsRoot> m_root;
     bool m_keepRoot = false;

@@ -5,10 +5,8 @@ std::atomic<LONG> g_cLiveObjects{0};
 }
 
 CUnknown::CUnknown(LPCSTR pszName, IUnknown* pOuter)
-    // An object that is not aggregated is its own owner: its non-delegating
-    // unknown stands in for IUnknown, whose first three slots it matches.
-    : m_pOuter(pOuter ? pOuter : reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this))),
-      m_cRef(0)
+    // An object that is not aggregated is its own owner.
+    : m_nonDelegating(this), m_pOuter(pOuter ? pOuter : &m_nonDelegating), m_cRef(0)
 {
     UNREFERENCED_PARAMETER(pszName);
     ++g_cLiveObjects;
@@ -29,7 +27,7 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, voi
 {
     if (!ppv) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown)) {
-        return GetInterface(reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this)), ppv);
+        return GetInterface(&m_nonDelegating, ppv);
     }
     *ppv = NULL;
     return E_NOINTERFACE;

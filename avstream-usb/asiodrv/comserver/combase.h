@@ -36,6 +36,24 @@ protected:
     static HRESULT GetInterface(IUnknown* pUnk, void** ppv);
 
 private:
-    IUnknown* const m_pOuter;  // the aggregating object, or this object's own non-delegating unknown
+    // The object's own IUnknown: a real one, whose calls are the
+    // non-delegating ones. It is the owner when the object is not
+    // aggregated, and what an aggregating object holds when it is.
+    class NonDelegatingUnknown : public IUnknown {
+    public:
+        explicit NonDelegatingUnknown(CUnknown* pObject) : m_pObject(pObject) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+        {
+            return m_pObject->NonDelegatingQueryInterface(riid, ppv);
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return m_pObject->NonDelegatingAddRef(); }
+        ULONG STDMETHODCALLTYPE Release() override { return m_pObject->NonDelegatingRelease(); }
+
+    private:
+        CUnknown* const m_pObject;
+    };
+
+    NonDelegatingUnknown m_nonDelegating;
+    IUnknown* const m_pOuter;  // the aggregating object, or m_nonDelegating
     std::atomic<LONG> m_cRef;  // changed atomically, from any thread
 };
