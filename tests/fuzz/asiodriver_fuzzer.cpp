@@ -15,6 +15,7 @@
 
 #include "asiointerface.h"
 #include "fuzzeroptions.h"
+#include "fuzzinput.h"
 #include "testmachine.h"
 #include "um/debugoutput.h"
 #include "um/umverifier.h"
@@ -56,17 +57,6 @@ struct Machine {
         FreeLibrary(module);
     }
 };
-
-template <class T>
-T Take(const uint8_t*& data, size_t& size)
-{
-    T value{};
-    size_t n = size < sizeof value ? size : sizeof value;
-    memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
-}
 
 void WriteSettings(const uint8_t*& data, size_t& size)
 {

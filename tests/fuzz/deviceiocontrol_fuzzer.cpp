@@ -12,6 +12,7 @@
 #include <ksmedia.h>
 #include <setupapi.h>
 
+#include "fuzzinput.h"
 #include "testmachine.h"
 #include "um/umverifier.h"
 #include "um/virtualmachine.h"
@@ -117,17 +118,6 @@ Machine& TheMachine()
 {
     static Machine* machine = new Machine;
     return *machine;
-}
-
-template <class T>
-T Take(const uint8_t*& data, size_t& size)
-{
-    T value{};
-    size_t n = size < sizeof value ? size : sizeof value;
-    memcpy(&value, data, n);
-    data += n;
-    size -= n;
-    return value;
 }
 
 }  // namespace
