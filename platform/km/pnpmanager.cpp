@@ -7,6 +7,7 @@
 #include "km/utf16.h"
 #include "km/verifier.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -34,10 +35,13 @@ struct PluggedDevice {
     PDRIVER_OBJECT driver = nullptr;
     std::string instanceId;
     std::string driverKeyPath;
+    // User-mode file objects open on the stack; guarded by Manager::mutex.
+    size_t openFiles = 0;
 };
 
 struct Manager {
     std::recursive_mutex mutex;
+    std::condition_variable_any filesClosed;  // a stack's openFiles dropped to zero
     std::map<PDRIVER_OBJECT, std::unique_ptr<LoadedDriver>> drivers;
     std::map<PDEVICE_OBJECT, PluggedDevice> devices;
     std::map<PDEVICE_OBJECT, std::u16string> madeUpIds;
@@ -205,6 +209,16 @@ NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise)
 {
     if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
     if (surprise) SendToStack(pdo, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, [](PIO_STACK_LOCATION) {});
+    {
+        // A file object holds the device objects of its stack: removal
+        // waits for the last one, closed by whoever holds its handle.
+        Manager& m = TheManager();
+        std::unique_lock lock(m.mutex);
+        m.filesClosed.wait(lock, [&] {
+            auto it = m.devices.find(pdo);
+            return it == m.devices.end() || it->second.openFiles == 0;
+        });
+    }
     NTSTATUS status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, [](PIO_STACK_LOCATION) {});
     if (pdo->AttachedDevice) {
         ReportViolation("pnp", "a driver left its device object attached after IRP_MN_REMOVE_DEVICE");
@@ -214,6 +228,33 @@ NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise)
     std::lock_guard lock(m.mutex);
     m.devices.erase(pdo);
     return status;
+}
+
+PDEVICE_OBJECT ReferenceDeviceStack(PDEVICE_OBJECT device)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    for (auto& [pdo, plugged] : m.devices) {
+        for (PDEVICE_OBJECT member = pdo; member; member = member->AttachedDevice) {
+            if (member != device) continue;
+            ++plugged.openFiles;
+            return pdo;
+        }
+    }
+    return nullptr;
+}
+
+void DereferenceDeviceStack(PDEVICE_OBJECT pdo)
+{
+    if (!pdo) return;
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    auto it = m.devices.find(pdo);
+    if (it == m.devices.end() || it->second.openFiles == 0) {
+        ReportViolation("pnp", "a device stack's file reference released twice");
+        return;
+    }
+    if (--it->second.openFiles == 0) m.filesClosed.notify_all();
 }
 
 bool IsDevicePlugged(PDEVICE_OBJECT pdo)

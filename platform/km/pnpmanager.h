@@ -34,10 +34,19 @@ NTSTATUS SetDevicePowerState(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state);
 // IRP_MN_QUERY_CAPABILITIES; fills *capabilities with what the stack reports.
 NTSTATUS QueryDeviceCapabilities(PDEVICE_OBJECT pdo, DEVICE_CAPABILITIES* capabilities);
 
-// IRP_MN_SURPRISE_REMOVAL (when surprise is set) then IRP_MN_REMOVE_DEVICE,
-// and the device's registry bindings go. STATUS_NO_SUCH_DEVICE when the PDO
+// IRP_MN_SURPRISE_REMOVAL (when surprise is set), then, once every file
+// object referencing the stack has been released, IRP_MN_REMOVE_DEVICE,
+// and the device's registry bindings go. Blocks while user-mode handles stay
+// open: another thread must close them. STATUS_NO_SUCH_DEVICE when the PDO
 // is not plugged.
 NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise = true);
+
+// The reference a user-mode file object holds on the stack it was opened on
+// (`device` is any device object of the stack). Returns the stack's PDO, to
+// hand back to DereferenceDeviceStack, or null when `device` is on no
+// plugged stack. Kernel clients take none: removal closes them.
+PDEVICE_OBJECT ReferenceDeviceStack(PDEVICE_OBJECT device);
+void DereferenceDeviceStack(PDEVICE_OBJECT pdo);
 
 bool IsDevicePlugged(PDEVICE_OBJECT pdo);
 

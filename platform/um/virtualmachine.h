@@ -37,7 +37,9 @@ public:
     // device is null. *startStatus (optional) gets the stack's start status.
     int Plug(usbsim::VirtualDevice* device, int32_t* startStatus = nullptr);
     // Pulls the cable (surprise removal, then remove) and deletes the device.
-    // False when the slot holds no plugged device.
+    // The removal waits, as Windows does, until the handles still open on the
+    // device are closed: their requests fail meanwhile, and another thread
+    // must close them. False when the slot holds no plugged device.
     bool Unplug(int slot);
     size_t PluggedCount() const;
 

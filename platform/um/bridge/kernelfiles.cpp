@@ -11,6 +11,7 @@
 #include "km/irptracker.h"
 #include "km/kscreaterequest.h"
 #include "km/ksdeviceinterfaces.h"
+#include "km/pnpmanager.h"
 #include "km/utf16.h"
 #include "km/verifier.h"
 #include "um/bridge/kernelbridge.h"
@@ -28,6 +29,9 @@ struct KernelFile {
     std::u16string name;
     PDEVICE_OBJECT device = nullptr;
     KernelFile* parent = nullptr;
+    // The PnP stack held open until the close (null off any plugged stack);
+    // set before the create, read at the last release.
+    PDEVICE_OBJECT stack = nullptr;
     std::atomic<int> references{1};
 
     // Guards `pending`. Recursive: a cancel routine may complete the IRP on
@@ -85,6 +89,8 @@ PIRP NewIrp(KernelFile* file, UCHAR major)
 
 NTSTATUS SendCreate(KernelFile* file)
 {
+    // Like Windows' file objects, ours keep the device's removal waiting.
+    file->stack = kmsim::ReferenceDeviceStack(file->device);
     file->object.Type = kIoTypeFile;
     file->object.Size = sizeof(FILE_OBJECT);
     file->object.DeviceObject = file->device;
@@ -94,9 +100,14 @@ NTSTATUS SendCreate(KernelFile* file)
     file->object.RelatedFileObject = file->parent ? &file->parent->object : nullptr;
     file->object.ReadAccess = file->object.WriteAccess = TRUE;
     PIRP irp = NewIrp(file, IRP_MJ_CREATE);
-    if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+    if (!irp) {
+        kmsim::DereferenceDeviceStack(file->stack);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     IoGetNextIrpStackLocation(irp)->Parameters.Create.ShareAccess = 0;
-    return CallAndWait(file->device, irp);
+    NTSTATUS status = CallAndWait(file->device, irp);
+    if (!NT_SUCCESS(status)) kmsim::DereferenceDeviceStack(file->stack);
+    return status;
 }
 
 void SendSimple(KernelFile* file, UCHAR major)
@@ -113,6 +124,7 @@ void Release(KernelFile* file)
 {
     while (file && --file->references == 0) {
         SendSimple(file, IRP_MJ_CLOSE);
+        kmsim::DereferenceDeviceStack(file->stack);
         KernelFile* parent = file->parent;
         delete file;
         file = parent;
