@@ -24,7 +24,9 @@ public:
     // Boots: creates the bus and loads the driver through the PnP manager
     // under the service name. Check Booted().
     explicit VirtualMachine(DriverEntryRoutine driverEntry, const std::string& serviceName = "mrvusbaudio");
-    // Unplugs every device, unloads the driver, stops the clock, removes the bus.
+    // Unplugs every device, unloads the driver, stops the clock, removes the
+    // bus. Handles still open on a device are a verifier finding; their
+    // requests fail from then on.
     ~VirtualMachine();
     VirtualMachine(const VirtualMachine&) = delete;
     VirtualMachine& operator=(const VirtualMachine&) = delete;
@@ -53,6 +55,8 @@ public:
     void StopClock();
 
 private:
+    bool UnplugSlot(int slot, bool waitForHandles);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -30,8 +30,8 @@ struct KernelFile {
     PDEVICE_OBJECT device = nullptr;
     KernelFile* parent = nullptr;
     // The PnP stack held open until the close (null off any plugged stack);
-    // set before the create, read at the last release.
-    PDEVICE_OBJECT stack = nullptr;
+    // set before the create, released at the last release.
+    kmsim::DeviceStackReference* stack = nullptr;
     std::atomic<int> references{1};
 
     // Guards `pending`. Recursive: a cancel routine may complete the IRP on
@@ -110,8 +110,13 @@ NTSTATUS SendCreate(KernelFile* file)
     return status;
 }
 
+// Whether the device objects went under the file (a machine torn down
+// with it open); the driver closed its side then.
+bool StackGone(const KernelFile* file) { return kmsim::DeviceStackRemoved(file->stack); }
+
 void SendSimple(KernelFile* file, UCHAR major)
 {
+    if (StackGone(file)) return;
     PIRP irp = NewIrp(file, major);
     if (!irp) {
         kmsim::ReportViolation("handle", "no memory for the close request of a file object; it leaks");
@@ -174,6 +179,7 @@ Status OpenPin(KernelFile* filter, const void* connectAndFormat, size_t size, Ke
     if (format->FormatSize < sizeof(KSDATAFORMAT) || format->FormatSize > size - sizeof(KSPIN_CONNECT)) {
         return STATUS_INVALID_PARAMETER;
     }
+    if (StackGone(filter)) return STATUS_DEVICE_NOT_CONNECTED;
     auto* opened = new KernelFile;
     opened->device = filter->device;
     opened->name = kmsim::ks::PinCreateFileName(*connect, format);
@@ -226,6 +232,10 @@ Status DeviceControl(KernelFile* file, uint32_t code, void* input, uint32_t inpu
     if ((!input && inputLength) || (!output && outputLength)) {
         done(kStatusAccessViolation, 0);
         return kStatusAccessViolation;
+    }
+    if (StackGone(file)) {
+        done(STATUS_DEVICE_NOT_CONNECTED, 0);
+        return STATUS_DEVICE_NOT_CONNECTED;
     }
     PIRP irp = NewIrp(file, IRP_MJ_DEVICE_CONTROL);
     if (!irp) {

@@ -3,6 +3,8 @@
 // removal finish, as Windows waits for the last handle.
 #include "machinefixture.h"
 
+#include "um/umverifier.h"
+
 #include <thread>
 
 namespace {
@@ -13,7 +15,7 @@ HANDLE OpenOverlapped(const std::string& path)
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
 }
 
-class UnplugRace : public umtest::MachineTest {
+class UnplugTest : public umtest::MachineTest {
 protected:
     void SetUp() override
     {
@@ -25,6 +27,8 @@ protected:
 
     umtest::FakeFilterScenario m_scenario;
 };
+
+class UnplugRace : public UnplugTest {};
 
 TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
 {
@@ -85,6 +89,27 @@ TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
     EXPECT_TRUE(umtest::SetPinState(pin, KSSTATE_ACQUIRE));
     CloseHandle(pin);
     CloseHandle(filter);
+}
+
+// Nobody is left to close them: the handles are reported, and what the
+// program still does with them fails without reaching the deleted device.
+TEST_F(UnplugTest, TearingTheMachineDownUnderOpenHandlesIsAFindingAndTheyFailCleanly)
+{
+    HANDLE filter = OpenOverlapped(FirstPath());
+    ASSERT_NE(filter, INVALID_HANDLE_VALUE);
+    HANDLE pin = NULL;
+    ASSERT_EQ(umtest::CreateScriptedMidiPin(filter, &pin), DWORD(ERROR_SUCCESS));
+    {
+        umsim::ViolationCapture findings;
+        m_machine.reset();
+        EXPECT_TRUE(findings.Saw("handle", "2 user-mode handle(s) still open"));
+    }
+    EXPECT_FALSE(umtest::SetPinState(pin, KSSTATE_ACQUIRE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+    HANDLE secondPin = NULL;
+    EXPECT_EQ(umtest::CreateScriptedMidiPin(filter, &secondPin), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_TRUE(CloseHandle(pin));
+    EXPECT_TRUE(CloseHandle(filter));
 }
 
 }  // namespace
