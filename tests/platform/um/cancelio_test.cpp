@@ -11,12 +11,6 @@
 
 namespace {
 
-HANDLE OpenOverlapped(const std::string& path)
-{
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
-}
-
 class CancelIoTest : public umtest::MachineTest {
 protected:
     void SetUp() override
@@ -26,7 +20,7 @@ protected:
         sink.ranges = umtest::FakeRanges::Midi;
         scenario.pins.push_back(sink);
         BootFake(scenario);
-        m_filter = OpenOverlapped(FirstPath());
+        m_filter = umtest::OpenOverlapped(FirstPath());
         ASSERT_NE(m_filter, INVALID_HANDLE_VALUE);
     }
     void TearDown() override

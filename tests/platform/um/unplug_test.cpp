@@ -9,12 +9,6 @@
 
 namespace {
 
-HANDLE OpenOverlapped(const std::string& path)
-{
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
-}
-
 class UnplugTest : public umtest::MachineTest {
 protected:
     void SetUp() override
@@ -32,7 +26,7 @@ class UnplugRace : public UnplugTest {};
 
 TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
 {
-    HANDLE filter = OpenOverlapped(FirstPath());
+    HANDLE filter = umtest::OpenOverlapped(FirstPath());
     ASSERT_NE(filter, INVALID_HANDLE_VALUE);
     HANDLE pin = NULL;
     ASSERT_EQ(umtest::CreateScriptedMidiPin(filter, &pin), DWORD(ERROR_SUCCESS));
@@ -64,7 +58,7 @@ TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
     HANDLE secondPin = NULL;
     EXPECT_EQ(umtest::CreateScriptedMidiPin(filter, &secondPin), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-    EXPECT_EQ(OpenOverlapped(FirstPath()), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(umtest::OpenOverlapped(FirstPath()), INVALID_HANDLE_VALUE);
     EXPECT_TRUE(CancelIo(pin));
     // The removal waits for the handles.
     EXPECT_EQ(WaitForSingleObject(unplugged, 0), DWORD(WAIT_TIMEOUT));
@@ -83,7 +77,7 @@ TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
     ASSERT_GE(status, 0);
     m_paths = umtest::AudioInterfacePaths();
     ASSERT_FALSE(m_paths.empty());
-    filter = OpenOverlapped(FirstPath());
+    filter = umtest::OpenOverlapped(FirstPath());
     ASSERT_NE(filter, INVALID_HANDLE_VALUE);
     ASSERT_EQ(umtest::CreateScriptedMidiPin(filter, &pin), DWORD(ERROR_SUCCESS));
     EXPECT_TRUE(umtest::SetPinState(pin, KSSTATE_ACQUIRE));
@@ -95,7 +89,7 @@ TEST_F(UnplugRace, OpenHandlesFailUntilClosedThenTheRemovalEndsAndAReplugWorks)
 // program still does with them fails without reaching the deleted device.
 TEST_F(UnplugTest, TearingTheMachineDownUnderOpenHandlesIsAFindingAndTheyFailCleanly)
 {
-    HANDLE filter = OpenOverlapped(FirstPath());
+    HANDLE filter = umtest::OpenOverlapped(FirstPath());
     ASSERT_NE(filter, INVALID_HANDLE_VALUE);
     HANDLE pin = NULL;
     ASSERT_EQ(umtest::CreateScriptedMidiPin(filter, &pin), DWORD(ERROR_SUCCESS));

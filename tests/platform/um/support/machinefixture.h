@@ -42,6 +42,13 @@ inline std::vector<std::string> AudioInterfacePaths()
     return paths;
 }
 
+// The device interface opened for overlapped I/O, as streaming clients do.
+inline HANDLE OpenOverlapped(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
+}
+
 // A pin on the scripted filter's MIDI sink (pin 0) through ksuser's
 // KsCreatePin; the Win32 error it returns.
 inline DWORD CreateScriptedMidiPin(HANDLE filter, HANDLE* pin)
