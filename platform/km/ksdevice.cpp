@@ -94,9 +94,44 @@ NTSTATUS StartDevice(Device* device, PIRP irp)
     return Complete(irp, status);
 }
 
+// The hardware is gone but clients keep their handles until they close
+// them: their interfaces go, and what they have queued ends now rather than
+// wait for frames that will never come.
+void EndClientStreams(Device* device)
+{
+    device->surpriseRemoved = true;
+    std::vector<Factory*> factories;
+    {
+        std::lock_guard lock(TreeLock());
+        factories = device->factories;
+    }
+    // The device mutex keeps filters, each filter's control lock its pins.
+    std::lock_guard deviceLock(device->mutex);
+    for (Factory* factory : factories) {
+        SetDeviceInterfacesState(factory, false);
+        std::vector<Filter*> filters;
+        {
+            std::lock_guard lock(TreeLock());
+            filters = factory->filters;
+        }
+        for (Filter* filter : filters) {
+            std::lock_guard control(filter->control);
+            std::vector<Pin*> pins;
+            {
+                std::lock_guard lock(TreeLock());
+                pins = filter->pins;
+            }
+            for (Pin* pin : pins) {
+                ForgetAsynchronousProcessing(pin);
+                FlushStreamQueue(pin);
+            }
+        }
+    }
+}
+
 void RemoveDevice(Device* device, PIRP irp)
 {
-    // Removal comes after every client has closed its handles; the clients
+    // User-mode handles are all closed before removal comes; kernel clients
     // still open here are closed first, as their handles would be.
     for (;;) {
         Factory* factory = nullptr;
@@ -156,6 +191,7 @@ NTSTATUS DispatchPnp(Device* device, PIRP irp)
         }
         if (notify) notify(ks, irp);
         if (sp->MinorFunction == IRP_MN_STOP_DEVICE) ks->Started = FALSE;
+        if (sp->MinorFunction == IRP_MN_SURPRISE_REMOVAL) EndClientStreams(device);
         return Complete(irp, status);
     }
     case IRP_MN_REMOVE_DEVICE:
@@ -242,7 +278,7 @@ NTSTATUS DispatchIrp(PDEVICE_OBJECT deviceObject, PIRP irp)
     case IRP_MJ_POWER: return DispatchPower(device, irp);
     case IRP_MJ_CREATE: {
         irp->IoStatus.Information = 0;
-        NTSTATUS status = DispatchCreate(device, irp);
+        NTSTATUS status = device->surpriseRemoved ? STATUS_DEVICE_NOT_CONNECTED : DispatchCreate(device, irp);
         return Complete(irp, status);
     }
     case IRP_MJ_CLOSE: {
@@ -253,7 +289,12 @@ NTSTATUS DispatchIrp(PDEVICE_OBJECT deviceObject, PIRP irp)
     case IRP_MJ_CLEANUP:
         irp->IoStatus.Information = 0;
         return Complete(irp, STATUS_SUCCESS);
-    case IRP_MJ_DEVICE_CONTROL: return DispatchDeviceControl(irp);
+    case IRP_MJ_DEVICE_CONTROL:
+        if (device->surpriseRemoved) {
+            irp->IoStatus.Information = 0;
+            return Complete(irp, STATUS_DEVICE_NOT_CONNECTED);
+        }
+        return DispatchDeviceControl(irp);
     default:
         irp->IoStatus.Information = 0;
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST);

@@ -46,6 +46,9 @@ struct Device {
     Driver* driver = nullptr;
     std::vector<Factory*> factories;
     bool removed = false;
+    // Set once by IRP_MN_SURPRISE_REMOVAL (the PnP thread), read anywhere:
+    // from then on the clients' requests fail until they close.
+    std::atomic<bool> surpriseRemoved{false};
 };
 
 struct DeviceInterface {

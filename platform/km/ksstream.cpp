@@ -339,7 +339,10 @@ NTSTATUS DispatchStream(PIRP irp)
         ++pin->queue.requests;
         for (PKSSTREAM_HEADER header : frames) pin->queue.frames.push_back(Frame{queued, header, 0});
         IoSetCancelRoutine(irp, CancelQueuedRequest);
-        if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+        // A surprise removal flushes under this lock: a request that comes
+        // after it ends here as one flushed would.
+        bool deviceGone = pin->filter->factory->device->surpriseRemoved;
+        if ((irp->Cancel || deviceGone) && IoSetCancelRoutine(irp, nullptr)) {
             // Cancelled before the routine was in place: it ends here.
             queued->cancelled = true;
             queued->cancelRan = true;

@@ -7,12 +7,19 @@
 #include "km/utf16.h"
 #include "km/verifier.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace kmsim {
+
+struct DeviceStackReference {
+    PDEVICE_OBJECT pdo = nullptr;  // null once the stack went without it; guarded by Manager::mutex
+};
+
 namespace {
 
 constexpr char kServicesPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\";
@@ -34,10 +41,13 @@ struct PluggedDevice {
     PDRIVER_OBJECT driver = nullptr;
     std::string instanceId;
     std::string driverKeyPath;
+    // User-mode file objects open on the stack; guarded by Manager::mutex.
+    std::set<DeviceStackReference*> openFiles;
 };
 
 struct Manager {
     std::recursive_mutex mutex;
+    std::condition_variable_any filesClosed;  // a stack's openFiles became empty
     std::map<PDRIVER_OBJECT, std::unique_ptr<LoadedDriver>> drivers;
     std::map<PDEVICE_OBJECT, PluggedDevice> devices;
     std::map<PDEVICE_OBJECT, std::u16string> madeUpIds;
@@ -201,10 +211,35 @@ NTSTATUS QueryDeviceCapabilities(PDEVICE_OBJECT pdo, DEVICE_CAPABILITIES* capabi
     });
 }
 
-NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise)
+// A file object holds the device objects of its stack: removal waits for
+// the last one, closed by whoever holds its handle. Abandoned files learn
+// that their stack is gone instead.
+void AwaitOpenFiles(PDEVICE_OBJECT pdo, OpenFiles openFiles)
+{
+    Manager& m = TheManager();
+    std::unique_lock lock(m.mutex);
+    auto it = m.devices.find(pdo);
+    if (it == m.devices.end()) return;
+    if (openFiles == OpenFiles::Abandon) {
+        std::set<DeviceStackReference*>& files = it->second.openFiles;
+        if (files.empty()) return;
+        ReportViolation("handle", std::to_string(files.size()) + " user-mode handle(s) still open on " +
+                                      it->second.instanceId + " as it is removed; close them first");
+        for (DeviceStackReference* file : files) file->pdo = nullptr;
+        files.clear();
+        return;
+    }
+    m.filesClosed.wait(lock, [&] {
+        auto found = m.devices.find(pdo);
+        return found == m.devices.end() || found->second.openFiles.empty();
+    });
+}
+
+NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise, OpenFiles openFiles)
 {
     if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
     if (surprise) SendToStack(pdo, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, [](PIO_STACK_LOCATION) {});
+    AwaitOpenFiles(pdo, openFiles);
     NTSTATUS status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, [](PIO_STACK_LOCATION) {});
     if (pdo->AttachedDevice) {
         ReportViolation("pnp", "a driver left its device object attached after IRP_MN_REMOVE_DEVICE");
@@ -214,6 +249,42 @@ NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise)
     std::lock_guard lock(m.mutex);
     m.devices.erase(pdo);
     return status;
+}
+
+DeviceStackReference* ReferenceDeviceStack(PDEVICE_OBJECT device)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    for (auto& [pdo, plugged] : m.devices) {
+        for (PDEVICE_OBJECT member = pdo; member; member = member->AttachedDevice) {
+            if (member != device) continue;
+            auto* reference = new DeviceStackReference{pdo};
+            plugged.openFiles.insert(reference);
+            return reference;
+        }
+    }
+    return nullptr;
+}
+
+bool DeviceStackRemoved(const DeviceStackReference* reference)
+{
+    if (!reference) return false;
+    std::lock_guard lock(TheManager().mutex);
+    return !reference->pdo;
+}
+
+void DereferenceDeviceStack(DeviceStackReference* reference)
+{
+    if (!reference) return;
+    Manager& m = TheManager();
+    {
+        std::lock_guard lock(m.mutex);
+        auto it = reference->pdo ? m.devices.find(reference->pdo) : m.devices.end();
+        if (it != m.devices.end() && it->second.openFiles.erase(reference) && it->second.openFiles.empty()) {
+            m.filesClosed.notify_all();
+        }
+    }
+    delete reference;
 }
 
 bool IsDevicePlugged(PDEVICE_OBJECT pdo)

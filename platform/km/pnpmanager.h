@@ -34,10 +34,28 @@ NTSTATUS SetDevicePowerState(PDEVICE_OBJECT pdo, DEVICE_POWER_STATE state);
 // IRP_MN_QUERY_CAPABILITIES; fills *capabilities with what the stack reports.
 NTSTATUS QueryDeviceCapabilities(PDEVICE_OBJECT pdo, DEVICE_CAPABILITIES* capabilities);
 
-// IRP_MN_SURPRISE_REMOVAL (when surprise is set) then IRP_MN_REMOVE_DEVICE,
-// and the device's registry bindings go. STATUS_NO_SUCH_DEVICE when the PDO
-// is not plugged.
-NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise = true);
+// What removal does about user-mode file objects still open on the stack:
+// wait until their handles are closed, as Windows does, or (a machine torn
+// down under them) report them and let their later requests fail.
+enum class OpenFiles { Wait, Abandon };
+
+// IRP_MN_SURPRISE_REMOVAL (when surprise is set), then, once no user-mode
+// file object refers to the stack, IRP_MN_REMOVE_DEVICE, and the device's
+// registry bindings go. With OpenFiles::Wait this blocks while user-mode
+// handles stay open: another thread must close them. STATUS_NO_SUCH_DEVICE
+// when the PDO is not plugged.
+NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise = true, OpenFiles openFiles = OpenFiles::Wait);
+
+// The reference a user-mode file object holds on the stack it was opened on
+// (`device` is any device object of the stack), or null when `device` is on
+// no plugged stack. Kernel clients take none: removal closes them.
+struct DeviceStackReference;
+DeviceStackReference* ReferenceDeviceStack(PDEVICE_OBJECT device);
+// True once the stack was removed under an abandoned file: its device
+// objects are gone and nothing may be sent to them.
+bool DeviceStackRemoved(const DeviceStackReference* reference);
+// Releases and frees the reference (null is fine).
+void DereferenceDeviceStack(DeviceStackReference* reference);
 
 bool IsDevicePlugged(PDEVICE_OBJECT pdo);
 

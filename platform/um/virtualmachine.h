@@ -24,7 +24,9 @@ public:
     // Boots: creates the bus and loads the driver through the PnP manager
     // under the service name. Check Booted().
     explicit VirtualMachine(DriverEntryRoutine driverEntry, const std::string& serviceName = "mrvusbaudio");
-    // Unplugs every device, unloads the driver, stops the clock, removes the bus.
+    // Unplugs every device, unloads the driver, stops the clock, removes the
+    // bus. Handles still open on a device are a verifier finding; their
+    // requests fail from then on.
     ~VirtualMachine();
     VirtualMachine(const VirtualMachine&) = delete;
     VirtualMachine& operator=(const VirtualMachine&) = delete;
@@ -37,7 +39,9 @@ public:
     // device is null. *startStatus (optional) gets the stack's start status.
     int Plug(usbsim::VirtualDevice* device, int32_t* startStatus = nullptr);
     // Pulls the cable (surprise removal, then remove) and deletes the device.
-    // False when the slot holds no plugged device.
+    // The removal waits, as Windows does, until the handles still open on the
+    // device are closed: their requests fail meanwhile, and another thread
+    // must close them. False when the slot holds no plugged device.
     bool Unplug(int slot);
     size_t PluggedCount() const;
 
@@ -51,6 +55,8 @@ public:
     void StopClock();
 
 private:
+    bool UnplugSlot(int slot, bool waitForHandles);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -11,6 +11,7 @@
 #include "km/irptracker.h"
 #include "km/kscreaterequest.h"
 #include "km/ksdeviceinterfaces.h"
+#include "km/pnpmanager.h"
 #include "km/utf16.h"
 #include "km/verifier.h"
 #include "um/bridge/kernelbridge.h"
@@ -28,6 +29,9 @@ struct KernelFile {
     std::u16string name;
     PDEVICE_OBJECT device = nullptr;
     KernelFile* parent = nullptr;
+    // The PnP stack held open until the close (null off any plugged stack);
+    // set before the create, released at the last release.
+    kmsim::DeviceStackReference* stack = nullptr;
     std::atomic<int> references{1};
 
     // Guards `pending`. Recursive: a cancel routine may complete the IRP on
@@ -85,6 +89,8 @@ PIRP NewIrp(KernelFile* file, UCHAR major)
 
 NTSTATUS SendCreate(KernelFile* file)
 {
+    // Like Windows' file objects, ours keep the device's removal waiting.
+    file->stack = kmsim::ReferenceDeviceStack(file->device);
     file->object.Type = kIoTypeFile;
     file->object.Size = sizeof(FILE_OBJECT);
     file->object.DeviceObject = file->device;
@@ -94,13 +100,23 @@ NTSTATUS SendCreate(KernelFile* file)
     file->object.RelatedFileObject = file->parent ? &file->parent->object : nullptr;
     file->object.ReadAccess = file->object.WriteAccess = TRUE;
     PIRP irp = NewIrp(file, IRP_MJ_CREATE);
-    if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
+    if (!irp) {
+        kmsim::DereferenceDeviceStack(file->stack);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     IoGetNextIrpStackLocation(irp)->Parameters.Create.ShareAccess = 0;
-    return CallAndWait(file->device, irp);
+    NTSTATUS status = CallAndWait(file->device, irp);
+    if (!NT_SUCCESS(status)) kmsim::DereferenceDeviceStack(file->stack);
+    return status;
 }
+
+// Whether the device objects went under the file (a machine torn down
+// with it open); the driver closed its side then.
+bool StackGone(const KernelFile* file) { return kmsim::DeviceStackRemoved(file->stack); }
 
 void SendSimple(KernelFile* file, UCHAR major)
 {
+    if (StackGone(file)) return;
     PIRP irp = NewIrp(file, major);
     if (!irp) {
         kmsim::ReportViolation("handle", "no memory for the close request of a file object; it leaks");
@@ -113,6 +129,7 @@ void Release(KernelFile* file)
 {
     while (file && --file->references == 0) {
         SendSimple(file, IRP_MJ_CLOSE);
+        kmsim::DereferenceDeviceStack(file->stack);
         KernelFile* parent = file->parent;
         delete file;
         file = parent;
@@ -162,6 +179,7 @@ Status OpenPin(KernelFile* filter, const void* connectAndFormat, size_t size, Ke
     if (format->FormatSize < sizeof(KSDATAFORMAT) || format->FormatSize > size - sizeof(KSPIN_CONNECT)) {
         return STATUS_INVALID_PARAMETER;
     }
+    if (StackGone(filter)) return STATUS_DEVICE_NOT_CONNECTED;
     auto* opened = new KernelFile;
     opened->device = filter->device;
     opened->name = kmsim::ks::PinCreateFileName(*connect, format);
@@ -214,6 +232,10 @@ Status DeviceControl(KernelFile* file, uint32_t code, void* input, uint32_t inpu
     if ((!input && inputLength) || (!output && outputLength)) {
         done(kStatusAccessViolation, 0);
         return kStatusAccessViolation;
+    }
+    if (StackGone(file)) {
+        done(STATUS_DEVICE_NOT_CONNECTED, 0);
+        return STATUS_DEVICE_NOT_CONNECTED;
     }
     PIRP irp = NewIrp(file, IRP_MJ_DEVICE_CONTROL);
     if (!irp) {

@@ -66,7 +66,9 @@ VirtualMachine::~VirtualMachine()
         std::lock_guard lock(m_state->mutex);
         for (const auto& [slot, device] : m_state->slots) slots.push_back(slot);
     }
-    for (int slot : slots) Unplug(slot);
+    // Nobody is left to close handles still open now: they are reported
+    // and fail from here on.
+    for (int slot : slots) UnplugSlot(slot, false);
     if (m_state->driver) kmsim::UnloadDriver(m_state->driver);
 }
 
@@ -95,7 +97,9 @@ int VirtualMachine::Plug(usbsim::VirtualDevice* device, int32_t* startStatus)
     return slot;
 }
 
-bool VirtualMachine::Unplug(int slot)
+bool VirtualMachine::Unplug(int slot) { return UnplugSlot(slot, true); }
+
+bool VirtualMachine::UnplugSlot(int slot, bool waitForHandles)
 {
     usbsim::BusDevice* device;
     {
@@ -106,7 +110,9 @@ bool VirtualMachine::Unplug(int slot)
         m_state->slots.erase(it);
     }
     m_state->bus.Unplug(*device);
-    if (kmsim::IsDevicePlugged(device->Pdo())) kmsim::UnplugDevice(device->Pdo(), true);
+    if (kmsim::IsDevicePlugged(device->Pdo())) {
+        kmsim::UnplugDevice(device->Pdo(), true, waitForHandles ? kmsim::OpenFiles::Wait : kmsim::OpenFiles::Abandon);
+    }
     m_state->bus.Remove(*device);
     return true;
 }

@@ -11,14 +11,6 @@
 
 namespace {
 
-using KsCreatePinRoutine = DWORD(WINAPI*)(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
-
-HANDLE OpenOverlapped(const std::string& path)
-{
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
-}
-
 class CancelIoTest : public umtest::MachineTest {
 protected:
     void SetUp() override
@@ -28,49 +20,21 @@ protected:
         sink.ranges = umtest::FakeRanges::Midi;
         scenario.pins.push_back(sink);
         BootFake(scenario);
-        m_filter = OpenOverlapped(FirstPath());
+        m_filter = umtest::OpenOverlapped(FirstPath());
         ASSERT_NE(m_filter, INVALID_HANDLE_VALUE);
     }
     void TearDown() override
     {
         if (m_pin) CloseHandle(m_pin);
         if (m_filter != INVALID_HANDLE_VALUE) CloseHandle(m_filter);
-        if (m_ksuser) FreeLibrary(m_ksuser);
         MachineTest::TearDown();
     }
 
     // The scripted sink pin (it never processes), in PAUSE.
     void OpenPausedPin()
     {
-        m_ksuser = LoadLibraryA("ksuser.dll");
-        ASSERT_NE(m_ksuser, nullptr);
-        auto create = reinterpret_cast<KsCreatePinRoutine>(reinterpret_cast<void*>(GetProcAddress(m_ksuser, "KsCreatePin")));
-        ASSERT_NE(create, nullptr);
-        struct {
-            KSPIN_CONNECT connect;
-            KSDATAFORMAT format;
-        } request{};
-        request.connect.Interface.Set = KSINTERFACESETID_Standard;
-        request.connect.Interface.Id = KSINTERFACE_STANDARD_STREAMING;
-        request.connect.Medium.Set = KSMEDIUMSETID_Standard;
-        request.connect.Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
-        request.connect.PinId = 0;
-        request.connect.Priority.PriorityClass = KSPRIORITY_NORMAL;
-        request.connect.Priority.PrioritySubClass = 1;
-        request.format.FormatSize = sizeof(KSDATAFORMAT);
-        request.format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
-        request.format.SubFormat = KSDATAFORMAT_SUBTYPE_MIDI;
-        request.format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
-        ASSERT_EQ(create(m_filter, &request.connect, GENERIC_WRITE, &m_pin), DWORD(ERROR_SUCCESS));
-        KSPROPERTY property{};
-        property.Set = KSPROPSETID_Connection;
-        property.Id = KSPROPERTY_CONNECTION_STATE;
-        property.Flags = KSPROPERTY_TYPE_SET;
-        for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE}) {
-            DWORD bytes = 0;
-            ASSERT_TRUE(DeviceIoControl(m_pin, IOCTL_KS_PROPERTY, &property, sizeof property, &state, sizeof state,
-                                        &bytes, NULL));
-        }
+        ASSERT_EQ(umtest::CreateScriptedMidiPin(m_filter, &m_pin), DWORD(ERROR_SUCCESS));
+        for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE}) ASSERT_TRUE(umtest::SetPinState(m_pin, state));
     }
 
     // A write of one frame that stays queued on the paused pin.
@@ -91,7 +55,6 @@ protected:
 
     HANDLE m_filter = INVALID_HANDLE_VALUE;
     HANDLE m_pin = NULL;
-    HMODULE m_ksuser = NULL;
     HANDLE m_event = NULL;
     OVERLAPPED m_overlapped{};
     KSSTREAM_HEADER m_header{};

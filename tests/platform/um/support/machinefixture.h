@@ -42,6 +42,52 @@ inline std::vector<std::string> AudioInterfacePaths()
     return paths;
 }
 
+// The device interface opened for overlapped I/O, as streaming clients do.
+inline HANDLE OpenOverlapped(const std::string& path)
+{
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
+}
+
+// A pin on the scripted filter's MIDI sink (pin 0) through ksuser's
+// KsCreatePin; the Win32 error it returns.
+inline DWORD CreateScriptedMidiPin(HANDLE filter, HANDLE* pin)
+{
+    using KsCreatePinRoutine = DWORD(WINAPI*)(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
+    HMODULE ksuser = LoadLibraryA("ksuser.dll");
+    if (!ksuser) return GetLastError();
+    auto create = reinterpret_cast<KsCreatePinRoutine>(reinterpret_cast<void*>(GetProcAddress(ksuser, "KsCreatePin")));
+    struct {
+        KSPIN_CONNECT connect;
+        KSDATAFORMAT format;
+    } request{};
+    request.connect.Interface.Set = KSINTERFACESETID_Standard;
+    request.connect.Interface.Id = KSINTERFACE_STANDARD_STREAMING;
+    request.connect.Medium.Set = KSMEDIUMSETID_Standard;
+    request.connect.Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
+    request.connect.PinId = 0;
+    request.connect.Priority.PriorityClass = KSPRIORITY_NORMAL;
+    request.connect.Priority.PrioritySubClass = 1;
+    request.format.FormatSize = sizeof(KSDATAFORMAT);
+    request.format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+    request.format.SubFormat = KSDATAFORMAT_SUBTYPE_MIDI;
+    request.format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    DWORD error = create ? create(filter, &request.connect, GENERIC_WRITE, pin) : DWORD(ERROR_PROC_NOT_FOUND);
+    FreeLibrary(ksuser);
+    return error;
+}
+
+// KSPROPERTY_CONNECTION_STATE set synchronously; DeviceIoControl's result.
+inline BOOL SetPinState(HANDLE pin, KSSTATE state)
+{
+    KSPROPERTY property{};
+    property.Set = KSPROPSETID_Connection;
+    property.Id = KSPROPERTY_CONNECTION_STATE;
+    property.Flags = KSPROPERTY_TYPE_SET;
+    DWORD bytes = 0;
+    return DeviceIoControl(pin, IOCTL_KS_PROPERTY, &property, sizeof property, &state, sizeof state, &bytes, NULL);
+}
+
 // The machine boots in the constructor and is torn down in the destructor;
 // tests close their handles first.
 class MachineTest : public ::testing::Test {
