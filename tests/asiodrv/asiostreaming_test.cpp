@@ -165,9 +165,7 @@ TEST_F(AsioStreaming, DeviceThatStopsCompletingEndsTheThreadAndStartRestartsIt)
     m_machine->StopClock();
 }
 
-// Disabled: the emulation crashes (IofCallDriver on the removed device
-// object) when a handle of an unplugged device is used.
-TEST_F(AsioStreaming, DISABLED_UnplugEndsTheThreadAndAResetAfterReplugStreamsAgain)
+TEST_F(AsioStreaming, UnplugEndsTheThreadAndAResetAfterReplugStreamsAgain)
 {
     BootLoopback(umtest::kAudioMidiProduct, 3);
     ModuleTrace trace(1);
