@@ -69,6 +69,10 @@ struct Loader {
     std::recursive_mutex mutex;
     std::map<uintptr_t, LoadedModule> modules;  // by module handle; guarded by mutex
     std::set<std::string> unavailable;          // lower-case names; guarded by mutex
+    // Modules freed to their last reference. The host's loader may keep an
+    // image mapped after dlclose (sanitizer runtimes do); Windows would have
+    // unmapped it, so it is no longer found. Guarded by mutex.
+    std::set<uintptr_t> unloaded;
 };
 
 Loader& TheLoader()
@@ -163,15 +167,22 @@ BOOL CallDllMain(const LoadedModule& module, uintptr_t base, DWORD reason)
                                                                                  reason, nullptr);
 }
 
+void Unload(Loader& loader, std::map<uintptr_t, LoadedModule>::iterator it)
+{
+    if (it->second.library) dlclose(it->second.library);
+    loader.unloaded.insert(it->first);
+    loader.modules.erase(it);
+}
+
 HMODULE Reference(Loader& loader, uintptr_t base, LoadedModule module)
 {
+    loader.unloaded.erase(base);
     auto [it, inserted] = loader.modules.try_emplace(base, std::move(module));
     if (!inserted && module.library) dlclose(module.library);  // already held once
     if (++it->second.references == 1 && !CallDllMain(it->second, base, DLL_PROCESS_ATTACH)) {
         // A failed attach is followed by a detach, and the load fails.
         CallDllMain(it->second, base, DLL_PROCESS_DETACH);
-        if (it->second.library) dlclose(it->second.library);
-        loader.modules.erase(it);
+        Unload(loader, it);
         SetLastError(ERROR_DLL_INIT_FAILED);
         return NULL;
     }
@@ -214,6 +225,7 @@ std::optional<std::string> LoadedModulePath(HMODULE module)
     std::lock_guard lock(loader.mutex);
     EnsureResidentBuiltins(loader);
     if (const LoadedModule* loaded = Lookup(loader, module)) return loaded->path;
+    if (loader.unloaded.count(reinterpret_cast<uintptr_t>(module))) return std::nullopt;
     return ModuleFilePath(module);
 }
 
@@ -265,7 +277,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
     FARPROC proc = nullptr;
     if (const umsim::LoadedModule* module = umsim::Lookup(loader, hModule)) {
         if (byName) proc = umsim::FindExport(*module, reinterpret_cast<uintptr_t>(hModule), lpProcName);
-    } else if (auto path = umsim::ModuleFilePath(hModule)) {
+    } else if (auto path = loader.unloaded.count(reinterpret_cast<uintptr_t>(hModule))
+                               ? std::nullopt
+                               : umsim::ModuleFilePath(hModule)) {
         // A module of the process that LoadLibraryA did not load (NULL: the program).
         uintptr_t base = hModule ? reinterpret_cast<uintptr_t>(hModule) : umsim::ProgramBase();
         void* library = dlopen(hModule ? path->c_str() : nullptr, RTLD_NOW | RTLD_NOLOAD);
@@ -296,8 +310,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule)
             it->second.references = 1;  // never unloaded
         } else {
             umsim::CallDllMain(it->second, it->first, DLL_PROCESS_DETACH);
-            if (it->second.library) dlclose(it->second.library);
-            loader.modules.erase(it);
+            umsim::Unload(loader, it);
         }
     }
     return TRUE;
@@ -317,7 +330,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     // A full path names the file; a bare name, any file of that name in the
     // process, loaded here or linked in.
     for (const std::string& candidate : umsim::HostCandidates(name)) {
-        if (uintptr_t base = umsim::ImageOfFile(candidate)) return reinterpret_cast<HMODULE>(base);
+        uintptr_t base = umsim::ImageOfFile(candidate);
+        if (base && !loader.unloaded.count(base)) return reinterpret_cast<HMODULE>(base);
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return NULL;
