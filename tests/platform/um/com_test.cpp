@@ -13,13 +13,14 @@
 namespace {
 
 DEFINE_GUID(CLSID_TestObject, 0x6D1A3C55, 0x0F0B, 0x4E8C, 0x9D, 0x35, 0x2B, 0x7A, 0x7E, 0x3B, 0x1F, 0x01);
-constexpr char kClassKey[] = "CLSID\\{6D1A3C55-0F0B-4E8C-9D35-2B7A7E3B1F01}";
+#define MRV_TEST_CLASS_KEY "CLSID\\{6D1A3C55-0F0B-4E8C-9D35-2B7A7E3B1F01}"
+constexpr char kClassKey[] = MRV_TEST_CLASS_KEY;
+constexpr char kServerKey[] = MRV_TEST_CLASS_KEY "\\InprocServer32";
 
 void RegisterServer(const char* module)
 {
     HKEY key = NULL;
-    std::string server = std::string(kClassKey) + "\\InprocServer32";
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, server.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, kServerKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
               ERROR_SUCCESS);
     // Without the terminator, as registration code often writes it.
     RegSetValueExA(key, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(module), DWORD(strlen(module)));
@@ -28,7 +29,7 @@ void RegisterServer(const char* module)
 
 void UnregisterServer()
 {
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kClassKey) + "\\InprocServer32").c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, kServerKey);
     RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassKey);
 }
 
