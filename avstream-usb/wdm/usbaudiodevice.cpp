@@ -32,7 +32,14 @@ UsbAudioDevice::~UsbAudioDevice()
 
 void UsbAudioDevice::ReleaseStreamsAndEndpoints()
 {
-    while (m_midiEndpointCount > 0) delete m_midiEndpoints[--m_midiEndpointCount];
+    // Each endpoint is stopped while it is whole: a read that completes
+    // during the stop unpacks through its variant, which is already gone
+    // once the base class's destructor runs.
+    while (m_midiEndpointCount > 0) {
+        MidiEndpoint* endpoint = m_midiEndpoints[--m_midiEndpointCount];
+        endpoint->StopEndpoint();
+        delete endpoint;
+    }
     while (m_captureCount > 0) delete m_captureStreams[--m_captureCount];
     while (m_renderCount > 0) delete m_renderStreams[--m_renderCount];
 }

@@ -3,6 +3,7 @@
 #include "km/ksdevice.h"
 
 #include "km/kssynchronouscall.h"
+#include "km/pnpmanager.h"
 #include "km/verifier.h"
 
 #include <algorithm>
@@ -94,11 +95,14 @@ NTSTATUS StartDevice(Device* device, PIRP irp)
     return Complete(irp, status);
 }
 
-// The hardware is gone but clients keep their handles until they close
-// them: their interfaces go, and what they have queued ends now rather than
-// wait for frames that will never come.
+// The hardware is gone but user-mode clients keep their handles until they
+// close them: their interfaces go, and what they have queued ends now rather
+// than wait for frames that will never come. Kernel clients are closed by
+// the removal that follows at once, as before, while the driver may still
+// be processing their pins.
 void EndClientStreams(Device* device)
 {
+    if (!HasOpenUserFiles(device->ks.PhysicalDeviceObject)) return;
     device->surpriseRemoved = true;
     std::vector<Factory*> factories;
     {

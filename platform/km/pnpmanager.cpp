@@ -266,6 +266,14 @@ DeviceStackReference* ReferenceDeviceStack(PDEVICE_OBJECT device)
     return nullptr;
 }
 
+bool HasOpenUserFiles(PDEVICE_OBJECT pdo)
+{
+    Manager& m = TheManager();
+    std::lock_guard lock(m.mutex);
+    auto it = m.devices.find(pdo);
+    return it != m.devices.end() && !it->second.openFiles.empty();
+}
+
 bool DeviceStackRemoved(const DeviceStackReference* reference)
 {
     if (!reference) return false;

@@ -56,6 +56,8 @@ DeviceStackReference* ReferenceDeviceStack(PDEVICE_OBJECT device);
 bool DeviceStackRemoved(const DeviceStackReference* reference);
 // Releases and frees the reference (null is fine).
 void DereferenceDeviceStack(DeviceStackReference* reference);
+// Whether user-mode file objects are open on the stack of the plugged PDO.
+bool HasOpenUserFiles(PDEVICE_OBJECT pdo);
 
 bool IsDevicePlugged(PDEVICE_OBJECT pdo);
 
