@@ -33,30 +33,34 @@ struct Buffers {
     }
 };
 
-void Interleave(benchmark::State& state)
+// One routine over the buffers, timed against memcpy of the interleaved bytes.
+template <class Move>
+void Run(benchmark::State& state, Move move)
 {
     const unsigned channelCount = unsigned(state.range(0)), bytes = unsigned(state.range(1));
     Buffers buffers(channelCount, bytes);
     const double start = bench::ThreadSeconds();
     for (auto _ : state) {
-        interleave(buffers.sources.data(), channelCount, kFrames, bytes, buffers.interleaved.data());
-        benchmark::DoNotOptimize(buffers.interleaved.data());
+        move(buffers, channelCount, bytes);
         benchmark::ClobberMemory();
     }
     bench::ReportAgainstMemcpy(state, buffers.interleaved.size(), bench::ThreadSeconds() - start);
 }
 
+void Interleave(benchmark::State& state)
+{
+    Run(state, [](Buffers& b, unsigned channels, unsigned bytes) {
+        interleave(b.sources.data(), channels, kFrames, bytes, b.interleaved.data());
+        benchmark::DoNotOptimize(b.interleaved.data());
+    });
+}
+
 void Deinterleave(benchmark::State& state)
 {
-    const unsigned channelCount = unsigned(state.range(0)), bytes = unsigned(state.range(1));
-    Buffers buffers(channelCount, bytes);
-    const double start = bench::ThreadSeconds();
-    for (auto _ : state) {
-        deinterleave(buffers.interleaved.data(), channelCount, kFrames, bytes, buffers.destinations.data());
-        benchmark::DoNotOptimize(buffers.destinations.data());
-        benchmark::ClobberMemory();
-    }
-    bench::ReportAgainstMemcpy(state, buffers.interleaved.size(), bench::ThreadSeconds() - start);
+    Run(state, [](Buffers& b, unsigned channels, unsigned bytes) {
+        deinterleave(b.interleaved.data(), channels, kFrames, bytes, b.destinations.data());
+        benchmark::DoNotOptimize(b.destinations.data());
+    });
 }
 
 // channels, bytes per sample
