@@ -25,7 +25,7 @@ typedef const WCHAR *LPCWSTR, *PCWSTR;
 typedef uint8_t BYTE, *PBYTE, *LPBYTE, UCHAR, *PUCHAR;
 typedef int16_t SHORT;
 typedef uint16_t WORD, *PWORD, USHORT, *PUSHORT;
-typedef int32_t LONG, *PLONG, INT, BOOL, *PBOOL, *LPBOOL;
+typedef int32_t LONG, *PLONG, INT, *PINT, BOOL, *PBOOL, *LPBOOL;
 typedef uint32_t DWORD, *PDWORD, *LPDWORD, ULONG, *PULONG, UINT, *PUINT;
 // Windows aligns 64-bit integers to 8 bytes inside records on x86 too.
 typedef int64_t LONGLONG __attribute__((aligned(8)));
@@ -211,6 +211,10 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+
+// Profile (.ini-style) files, as INF files are read by installers.
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
+                                      DWORD nSize, LPCSTR lpFileName);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 HANDLE WINAPI GetCurrentProcess(void);
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);

@@ -43,6 +43,12 @@ TEST(Layout, Win32Records)
     EXPECT_EQ(sizeof(SP_DEVICE_INTERFACE_DATA), k64 ? 32u : 28u);
     EXPECT_EQ(sizeof(SP_DEVINFO_DATA), k64 ? 32u : 28u);
     EXPECT_EQ(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath), 4u);
+    EXPECT_EQ(sizeof(INFCONTEXT), k64 ? 24u : 16u);
+    EXPECT_EQ(sizeof(SP_DRVINFO_DATA_V2_A), k64 ? 800u : 796u);
+    EXPECT_EQ(sizeof(SP_DRVINFO_DETAIL_DATA_A), k64 ? 808u : 797u);
+    EXPECT_EQ(offsetof(SP_DRVINFO_DETAIL_DATA_A, InfFileName), k64 ? 288u : 280u);
+    EXPECT_EQ(sizeof(SP_DRVINSTALL_PARAMS), k64 ? 32u : 20u);
+    EXPECT_EQ(sizeof(COINSTALLER_CONTEXT_DATA), k64 ? 16u : 12u);
     EXPECT_EQ(sizeof(HRESULT), 4u);
     EXPECT_EQ(sizeof(DWORD), 4u);
     EXPECT_EQ(sizeof(LONG), 4u);
