@@ -4,7 +4,6 @@
 #include "um/windowsroot.h"
 
 #include <fstream>
-#include <iterator>
 
 namespace umsim {
 
@@ -17,14 +16,13 @@ std::optional<std::string> HostFilePath(const char* path)
 
 std::optional<std::string> ReadTextFile(const std::string& hostPath, size_t maxBytes)
 {
-    std::ifstream in(hostPath, std::ios::binary);
+    std::ifstream in(hostPath, std::ios::binary | std::ios::ate);
     if (!in) return std::nullopt;
-    std::string bytes;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        if (bytes.size() + size_t(in.gcount()) > maxBytes) return std::nullopt;
-        bytes.append(chunk, size_t(in.gcount()));
-    }
+    auto end = in.tellg();
+    if (end < 0 || uint64_t(end) > maxBytes) return std::nullopt;
+    std::string bytes(size_t(end), '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), std::streamsize(bytes.size()))) return std::nullopt;
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
         std::u16string wide;
         wide.reserve((bytes.size() - 2) / 2);

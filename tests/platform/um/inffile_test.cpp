@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -280,6 +283,34 @@ TEST_F(InfFileTest, FileListNamesTheInfFilesOfTheStyle)
 
     EXPECT_FALSE(SetupGetInfFileListA((directory + "/missing").c_str(), INF_STYLE_WIN4, list, sizeof list, NULL));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(InfFileTest, ThreadsOpenReadAndCloseOneFileAtOnce)
+{
+    std::string path = Write("shared.inf", std::string(kVersion) + "[S]\n%K% = value\n[Strings]\nK = key\n");
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    HINF shared = SetupOpenInfFileA(path.c_str(), NULL, INF_STYLE_WIN4, NULL);
+    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                HINF own = SetupOpenInfFileA(path.c_str(), "MEDIA", INF_STYLE_WIN4, NULL);
+                for (HINF inf : {own, shared}) {
+                    INFCONTEXT context;
+                    char text[8];
+                    if (!SetupFindFirstLineA(inf, "S", "KEY", &context) ||
+                        !SetupGetStringFieldA(&context, 1, text, sizeof text, NULL) || strcmp(text, "value") != 0) {
+                        ++failures;
+                    }
+                }
+                SetupCloseInfFile(own);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    SetupCloseInfFile(shared);
+    EXPECT_EQ(failures, 0);
 }
 
 TEST_F(InfFileTest, ClosedInfHandleIsReportedNotUsed)
