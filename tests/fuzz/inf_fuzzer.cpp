@@ -42,6 +42,7 @@ void ReadField(INFCONTEXT& context, DWORD index, DWORD size)
     if (buffer[size] != kCanary) __builtin_trap();
     if (read && size && (required > size || strlen(buffer.data()) + 1 != required)) __builtin_trap();
     if (!read && size && GetLastError() == ERROR_INSUFFICIENT_BUFFER && required <= size) __builtin_trap();
+    if (size != MAX_INF_STRING_LENGTH) return;
     INT value;
     SetupGetIntField(&context, index, &value);
     if (index > 0) {
@@ -54,15 +55,18 @@ void WalkInf(const umsim::InfText& parsed)
 {
     HINF inf = SetupOpenInfFileA(InfPath().c_str(), NULL, INF_STYLE_WIN4 | INF_STYLE_OLDNT, NULL);
     if (inf == INVALID_HANDLE_VALUE) return;
+    // The parser sees the whole input; the API walk stops after a number
+    // of lines so that long inputs keep the run fast.
+    size_t walked = 0;
     for (const umsim::InfSection& section : parsed.sections) {
         LONG count = SetupGetLineCountA(inf, section.name.c_str());
         if (count != LONG(section.lines.size())) __builtin_trap();
-        for (LONG i = 0; i < count; ++i) {
+        for (LONG i = 0; i < count && ++walked <= 64; ++i) {
             INFCONTEXT context;
             if (!SetupGetLineByIndexA(inf, section.name.c_str(), DWORD(i), &context)) __builtin_trap();
             DWORD fields = SetupGetFieldCount(&context);
             for (DWORD index = 0; index <= fields + 1; ++index) {
-                for (DWORD size : {0u, 1u, 8u, DWORD(MAX_INF_STRING_LENGTH)}) ReadField(context, index, size);
+                for (DWORD size : {0u, 8u, DWORD(MAX_INF_STRING_LENGTH)}) ReadField(context, index, size);
             }
             char text[64];
             SetupGetLineTextA(&context, NULL, NULL, NULL, text, sizeof text, NULL);
