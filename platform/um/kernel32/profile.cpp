@@ -4,6 +4,7 @@
 // surrounding quotes; nothing else is interpreted (INF string keys stay as
 // written, ";" is an ordinary character).
 #include "um/kernel32/filepaths.h"
+#include "um/textconversion.h"
 
 #include <windows.h>
 
@@ -33,15 +34,6 @@ std::string_view Trim(std::string_view text)
     while (!text.empty() && isspace(uint8_t(text.front()))) text.remove_prefix(1);
     while (!text.empty() && isspace(uint8_t(text.back()))) text.remove_suffix(1);
     return text;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (tolower(uint8_t(a[i])) != tolower(uint8_t(b[i]))) return false;
-    }
-    return true;
 }
 
 std::vector<ProfileSection> ParseProfile(std::string_view text)
@@ -75,7 +67,7 @@ std::vector<ProfileSection> ParseProfile(std::string_view text)
 const ProfileSection* FindSection(const std::vector<ProfileSection>& sections, std::string_view name)
 {
     for (const ProfileSection& section : sections) {
-        if (SameName(section.name, name)) return &section;
+        if (EqualsNoCase(section.name, name)) return &section;
     }
     return nullptr;
 }
@@ -143,7 +135,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
     }
     if (section) {
         for (const auto& entry : section->entries) {
-            if (umsim::SameName(entry.key, lpKeyName)) return umsim::CopyValue(entry.value, lpReturnedString, nSize);
+            if (umsim::EqualsNoCase(entry.key, lpKeyName)) return umsim::CopyValue(entry.value, lpReturnedString, nSize);
         }
     }
     // The default loses its trailing blanks, as Windows trims it.

@@ -46,6 +46,25 @@ std::optional<std::string> VersionValue(const InfText& inf, std::string_view key
     return std::nullopt;
 }
 
+// The open file and the index of the named section; null with the error
+// set when either is missing (or the output the caller asks for is null).
+std::shared_ptr<InfFile> LookupSection(HINF inf, PCSTR section, const void* output, const char* routine,
+                                       size_t* index)
+{
+    auto file = LookupInf(inf, routine);
+    if (!file) return nullptr;
+    int found = section ? FindInfSection(file->Text(), section) : -1;
+    if (!section || !output) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    } else if (found < 0) {
+        SetLastError(ERROR_SECTION_NOT_FOUND);
+    } else {
+        *index = size_t(found);
+        return file;
+    }
+    return nullptr;
+}
+
 // The line an INFCONTEXT names, with its file.
 struct ContextLine {
     std::shared_ptr<InfFile> file;
@@ -185,25 +204,19 @@ void WINAPI SetupCloseInfFile(HINF InfHandle)
 
 LONG WINAPI SetupGetLineCountA(HINF InfHandle, PCSTR Section)
 {
-    auto file = umsim::LookupInf(InfHandle, "SetupGetLineCountA");
+    size_t section = 0;
+    auto file = umsim::LookupSection(InfHandle, Section, Section, "SetupGetLineCountA", &section);
     if (!file) return -1;
-    int section = Section ? umsim::FindInfSection(file->Text(), Section) : -1;
-    if (section < 0) {
-        SetLastError(ERROR_SECTION_NOT_FOUND);
-        return -1;
-    }
     SetLastError(NO_ERROR);
-    return LONG(file->Text().sections[size_t(section)].lines.size());
+    return LONG(file->Text().sections[section].lines.size());
 }
 
 BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCONTEXT Context)
 {
-    auto file = umsim::LookupInf(InfHandle, "SetupFindFirstLineA");
+    size_t section = 0;
+    auto file = umsim::LookupSection(InfHandle, Section, Context, "SetupFindFirstLineA", &section);
     if (!file) return FALSE;
-    if (!Section || !Context) return Fail(ERROR_INVALID_PARAMETER);
-    int section = umsim::FindInfSection(file->Text(), Section);
-    if (section < 0) return Fail(ERROR_SECTION_NOT_FOUND);
-    return umsim::FindLine(InfHandle, file->Text(), size_t(section), 0, Key, Context);
+    return umsim::FindLine(InfHandle, file->Text(), section, 0, Key, Context);
 }
 
 BOOL WINAPI SetupFindNextLine(PINFCONTEXT ContextIn, PINFCONTEXT ContextOut)
@@ -226,13 +239,11 @@ BOOL WINAPI SetupFindNextMatchLineA(PINFCONTEXT ContextIn, PCSTR Key, PINFCONTEX
 
 BOOL WINAPI SetupGetLineByIndexA(HINF InfHandle, PCSTR Section, DWORD Index, PINFCONTEXT Context)
 {
-    auto file = umsim::LookupInf(InfHandle, "SetupGetLineByIndexA");
+    size_t section = 0;
+    auto file = umsim::LookupSection(InfHandle, Section, Context, "SetupGetLineByIndexA", &section);
     if (!file) return FALSE;
-    if (!Section || !Context) return Fail(ERROR_INVALID_PARAMETER);
-    int section = umsim::FindInfSection(file->Text(), Section);
-    if (section < 0) return Fail(ERROR_SECTION_NOT_FOUND);
-    if (Index >= file->Text().sections[size_t(section)].lines.size()) return Fail(ERROR_LINE_NOT_FOUND);
-    umsim::SetContext(InfHandle, size_t(section), Index, Context);
+    if (Index >= file->Text().sections[section].lines.size()) return Fail(ERROR_LINE_NOT_FOUND);
+    umsim::SetContext(InfHandle, section, Index, Context);
     return Succeed();
 }
 

@@ -185,15 +185,6 @@ const std::string* StringsValue(const InfText& inf, std::string_view key)
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (tolower(uint8_t(a[i])) != tolower(uint8_t(b[i]))) return false;
-    }
-    return true;
-}
-
 int FindInfSection(const InfText& inf, std::string_view name)
 {
     auto found = inf.byLowerName.find(Lower(name));

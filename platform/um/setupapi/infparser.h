@@ -7,6 +7,8 @@
 // depends on [Strings] wherever that section lies in the file.
 #pragma once
 
+#include "um/textconversion.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,8 +41,6 @@ struct InfSyntaxError {
 
 // Parses the text; on a syntax error returns nullopt and fills *error.
 std::optional<InfText> ParseInf(std::string_view text, InfSyntaxError* error);
-
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // The section's index, or -1.
 int FindInfSection(const InfText& inf, std::string_view name);
