@@ -1,0 +1,27 @@
+// The DLL runner's entries (rundll32 mrvusbaudio_coinst.dll,Entry {class guid}).
+// Nothing escapes to the runner, which reads no result.
+#include "registration.h"
+
+#include <new>
+
+extern "C" void CALLBACK ClassCoInstaller_Register(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
+{
+    (void)hwnd;
+    (void)hinst;
+    (void)nCmdShow;
+    try {
+        RegisterClassCoInstaller(lpszCmdLine);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+extern "C" void CALLBACK ClassCoInstaller_Unregister(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
+{
+    (void)hwnd;
+    (void)hinst;
+    (void)nCmdShow;
+    try {
+        UnregisterClassCoInstaller(lpszCmdLine);
+    } catch (const std::bad_alloc&) {
+    }
+}
