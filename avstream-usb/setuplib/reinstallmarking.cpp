@@ -2,6 +2,7 @@
 #include "setupalgorithms.h"
 
 #include <cfgmgr32.h>
+#include <regstr.h>
 #include <string.h>
 
 DWORD ReinstallDriverForUnpluggedModels(const char* infPath, const char* modelsSection)
