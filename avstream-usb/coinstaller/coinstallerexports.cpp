@@ -6,9 +6,9 @@
 
 extern "C" void CALLBACK ClassCoInstaller_Register(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
 {
-    (void)hwnd;
-    (void)hinst;
-    (void)nCmdShow;
+    UNREFERENCED_PARAMETER(hwnd);
+    UNREFERENCED_PARAMETER(hinst);
+    UNREFERENCED_PARAMETER(nCmdShow);
     try {
         RegisterClassCoInstaller(lpszCmdLine);
     } catch (const std::bad_alloc&) {
@@ -17,9 +17,9 @@ extern "C" void CALLBACK ClassCoInstaller_Register(HWND hwnd, HINSTANCE hinst, L
 
 extern "C" void CALLBACK ClassCoInstaller_Unregister(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
 {
-    (void)hwnd;
-    (void)hinst;
-    (void)nCmdShow;
+    UNREFERENCED_PARAMETER(hwnd);
+    UNREFERENCED_PARAMETER(hinst);
+    UNREFERENCED_PARAMETER(nCmdShow);
     try {
         UnregisterClassCoInstaller(lpszCmdLine);
     } catch (const std::bad_alloc&) {

@@ -4,7 +4,7 @@
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved)
 {
-    (void)lpvReserved;
+    UNREFERENCED_PARAMETER(lpvReserved);
     if (fdwReason == DLL_PROCESS_ATTACH) {
         char path[MAX_PATH];
         DWORD length = GetModuleFileNameA(hinstDLL, path, sizeof path);

@@ -63,7 +63,7 @@ void MarkDriverNodes(HDEVINFO devices, PSP_DEVINFO_DATA device)
 extern "C" DWORD CALLBACK ClassCoInstaller_Entry(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                                  PSP_DEVINFO_DATA DeviceInfoData, PCOINSTALLER_CONTEXT_DATA Context)
 {
-    (void)Context;
+    UNREFERENCED_PARAMETER(Context);
     if (InstallFunction == DIF_SELECTBESTCOMPATDRV && AnyOwnDriverNode(DeviceInfoSet, DeviceInfoData)) {
         MarkDriverNodes(DeviceInfoSet, DeviceInfoData);
     }

@@ -3,8 +3,8 @@
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd)
 {
-    (void)hInstance;
-    (void)hPrevInstance;
-    (void)nShowCmd;
+    UNREFERENCED_PARAMETER(hInstance);
+    UNREFERENCED_PARAMETER(hPrevInstance);
+    UNREFERENCED_PARAMETER(nShowCmd);
     return int(RunSetupCommand(lpCmdLine));
 }
