@@ -10,7 +10,9 @@ namespace {
 DWORD UpdateDriverForPnpDev(const char* hardwareId, const char* infPath)
 {
     BOOL rebootRequired = FALSE;
-    // The result is read from the last error and the reboot flag alone.
+    // The result is read from the last error and the reboot flag alone, so
+    // no error of an earlier call may linger.
+    SetLastError(ERROR_SUCCESS);
     UpdateDriverForPlugAndPlayDevicesA(NULL, hardwareId, infPath, INSTALLFLAG_FORCE, &rebootRequired);
     if (GetLastError() == ERROR_NO_SUCH_DEVINST) return 1;
     return rebootRequired ? 2 : 0;

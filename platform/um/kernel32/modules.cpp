@@ -16,9 +16,9 @@
 #include <ks.h>
 
 #include <dlfcn.h>
-#include <unistd.h>
 #include <link.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
