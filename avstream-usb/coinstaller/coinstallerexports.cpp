@@ -4,15 +4,24 @@
 
 #include <new>
 
+namespace {
+
+void RunForRunner(LONG (*action)(const char*), const char* classGuid)
+{
+    try {
+        action(classGuid);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+}  // namespace
+
 extern "C" void CALLBACK ClassCoInstaller_Register(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
 {
     UNREFERENCED_PARAMETER(hwnd);
     UNREFERENCED_PARAMETER(hinst);
     UNREFERENCED_PARAMETER(nCmdShow);
-    try {
-        RegisterClassCoInstaller(lpszCmdLine);
-    } catch (const std::bad_alloc&) {
-    }
+    RunForRunner(RegisterClassCoInstaller, lpszCmdLine);
 }
 
 extern "C" void CALLBACK ClassCoInstaller_Unregister(HWND hwnd, HINSTANCE hinst, LPSTR lpszCmdLine, int nCmdShow)
@@ -20,8 +29,5 @@ extern "C" void CALLBACK ClassCoInstaller_Unregister(HWND hwnd, HINSTANCE hinst,
     UNREFERENCED_PARAMETER(hwnd);
     UNREFERENCED_PARAMETER(hinst);
     UNREFERENCED_PARAMETER(nCmdShow);
-    try {
-        UnregisterClassCoInstaller(lpszCmdLine);
-    } catch (const std::bad_alloc&) {
-    }
+    RunForRunner(UnregisterClassCoInstaller, lpszCmdLine);
 }

@@ -11,6 +11,11 @@ namespace {
 const char kCoDeviceInstallersKey[] = "SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers";
 const REGSAM kCoDeviceInstallersAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
+LONG OpenCoDeviceInstallersKey(HKEY* key)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCoDeviceInstallersKey, 0, kCoDeviceInstallersAccess, key);
+}
+
 bool IsClassGuidText(const char* text) { return text && text[0] == '{' && strchr(text + 1, '}'); }
 
 // The whole value, however long the list has grown.
@@ -47,7 +52,7 @@ LONG RegisterClassCoInstaller(const char* classGuid)
     if (length < 0 || length >= int(sizeof entry)) return ERROR_INVALID_PARAMETER;
 
     HKEY key;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCoDeviceInstallersKey, 0, kCoDeviceInstallersAccess, &key);
+    LONG result = OpenCoDeviceInstallersKey(&key);
     if (result != ERROR_SUCCESS) return result;
     std::vector<BYTE> data;
     result = ReadList(key, classGuid, data);
@@ -70,7 +75,7 @@ LONG UnregisterClassCoInstaller(const char* classGuid)
 {
     if (!IsClassGuidText(classGuid)) return ERROR_INVALID_PARAMETER;
     HKEY key;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCoDeviceInstallersKey, 0, kCoDeviceInstallersAccess, &key);
+    LONG result = OpenCoDeviceInstallersKey(&key);
     if (result != ERROR_SUCCESS) return result;
     std::vector<BYTE> data;
     result = ReadList(key, classGuid, data);
