@@ -148,6 +148,8 @@ function(mrv_add_wine_test)
 endfunction()
 
 add_subdirectory(avstream-usb/wdm)
+add_subdirectory(avstream-usb/setuplib)
+add_subdirectory(avstream-usb/coinstaller)
 # The ASIO driver is a 64-bit deliverable: mrvusbasio.dll with its client
 # library, checked like the kernel driver's image.
 if(MRV_PE_MACHINE STREQUAL "x64")

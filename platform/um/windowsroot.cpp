@@ -39,6 +39,7 @@ WindowsRoot::WindowsRoot(const std::string& directory) : m_directory(directory)
     // Keys every Windows installation has, so that an installer's first
     // run in a fresh root finds what it opens as parents.
     for (std::string key : {std::string("\\Registry\\Machine\\Software\\Classes\\CLSID"),
+                            std::string("\\Registry\\Machine\\System\\CurrentControlSet\\Control\\CoDeviceInstallers"),
                             std::string(kCurrentUserHive) + "\\Software"}) {
         if (!bridge::RegistryKeyExists(key)) bridge::RegistryCreateKey(key);
     }

@@ -34,11 +34,6 @@ typedef PVOID HDEVINFO;
 #define SPDRP_MFG           0x0000000B
 #define SPDRP_FRIENDLYNAME  0x0000000C
 
-// ConfigFlags of a device instance.
-#define CONFIGFLAG_DISABLED       0x00000001
-#define CONFIGFLAG_REINSTALL      0x00000020
-#define CONFIGFLAG_FAILEDINSTALL  0x00000040
-
 typedef struct _SP_DEVICE_INTERFACE_DATA {
     DWORD cbSize;
     GUID InterfaceClassGuid;

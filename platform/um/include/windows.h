@@ -211,6 +211,11 @@ BOOL WINAPI CancelIo(HANDLE hFile);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+LPSTR WINAPI GetCommandLineA(void);
+
+// A Windows program's entry, called by the C runtime's start-up code with
+// the command line less the program name.
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 // Profile (.ini-style) files, as INF files are read by installers.
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,

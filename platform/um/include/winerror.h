@@ -28,6 +28,7 @@
 #define ERROR_PROC_NOT_FOUND          127L
 #define ERROR_BUSY                    170L
 #define ERROR_ALREADY_EXISTS          183L
+#define ERROR_FILENAME_EXCED_RANGE    206L
 #define ERROR_MORE_DATA               234L
 #define ERROR_NO_MORE_ITEMS           259L
 #define ERROR_OPERATION_ABORTED       995L

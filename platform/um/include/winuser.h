@@ -272,6 +272,7 @@ void WINAPI PostQuitMessage(int nExitCode);
 #define SW_SHOWMAXIMIZED 3
 #define SW_SHOWNOACTIVATE 4
 #define SW_SHOW          5
+#define SW_SHOWDEFAULT   10
 #define SWP_NOSIZE       0x0001
 #define SWP_NOMOVE       0x0002
 #define SWP_NOZORDER     0x0004

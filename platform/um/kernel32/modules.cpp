@@ -3,17 +3,22 @@
 // Windows. Built-in system modules ("kernel32", "ksuser.dll") stand for
 // Windows' own; any other name is a host shared library: "x.dll" as
 // "libx.so" or "x.so" beside the program or on the library path, or as given.
+// A module installed in the open virtual Windows root is found there by its
+// Windows path, or by its bare name in the system directory, and reports
+// that Windows path as its file name, as a module on Windows does.
 // Loading a module again counts a reference; DllMain (found by name) sees
 // DLL_PROCESS_ATTACH at the first load and DLL_PROCESS_DETACH at the last free.
 #include "um/modules.h"
 
 #include "um/bridge/kernelbridge.h"
+#include "um/windowsroot.h"
 
 #include <ks.h>
 
 #include <dlfcn.h>
 #include <link.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -106,9 +111,22 @@ BuiltinModule* BuiltinNamed(const std::string& name)
     return nullptr;
 }
 
-std::vector<std::string> HostCandidates(const std::string& name)
+// A file a module name may mean: its host path, and the Windows path the
+// module then reports (empty: the host path).
+struct Candidate {
+    std::string host;
+    std::string windowsPath;
+};
+
+std::vector<Candidate> HostCandidates(const std::string& name)
 {
-    std::vector<std::string> candidates;
+    std::vector<Candidate> candidates;
+    std::string windowsPath = name.find_first_of("/\\") == std::string::npos
+                                  ? std::string(kSystemDirectory) + "\\" + name
+                                  : name;
+    if (auto host = WindowsRoot::HostPath(windowsPath); host && access(host->c_str(), F_OK) == 0) {
+        candidates.push_back({*host, windowsPath});
+    }
     std::string directory, file = name;
     size_t slash = name.find_last_of("/\\");
     if (slash != std::string::npos) {
@@ -119,10 +137,10 @@ std::vector<std::string> HostCandidates(const std::string& name)
     std::string stem = file;
     if (stem.size() > 4 && strcasecmp(stem.c_str() + stem.size() - 4, ".dll") == 0) {
         stem.resize(stem.size() - 4);
-        candidates.push_back(directory + "lib" + stem + ".so");
-        candidates.push_back(directory + stem + ".so");
+        candidates.push_back({directory + "lib" + stem + ".so", {}});
+        candidates.push_back({directory + stem + ".so", {}});
     }
-    candidates.push_back(directory + file);
+    candidates.push_back({directory + file, {}});
     return candidates;
 }
 
@@ -251,11 +269,12 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
             loader, base,
             umsim::LoadedModule{nullptr, builtin, std::string(umsim::kSystemDirectory) + "\\" + builtin->fileName, 0});
     }
-    for (const std::string& candidate : umsim::HostCandidates(name)) {
-        void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    for (const umsim::Candidate& candidate : umsim::HostCandidates(name)) {
+        void* library = dlopen(candidate.host.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) continue;
         uintptr_t base = umsim::BaseOfLibrary(library);
         std::string path = umsim::PathOfLibrary(library);
+        if (!path.empty() && !candidate.windowsPath.empty()) path = candidate.windowsPath;
         if (!base || path.empty()) {
             // The program itself, or a library the loader cannot place.
             dlclose(library);
@@ -329,8 +348,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     }
     // A full path names the file; a bare name, any file of that name in the
     // process, loaded here or linked in.
-    for (const std::string& candidate : umsim::HostCandidates(name)) {
-        uintptr_t base = umsim::ImageOfFile(candidate);
+    for (const umsim::Candidate& candidate : umsim::HostCandidates(name)) {
+        uintptr_t base = umsim::ImageOfFile(candidate.host);
         if (base && !loader.unloaded.count(base)) return reinterpret_cast<HMODULE>(base);
     }
     SetLastError(ERROR_MOD_NOT_FOUND);

@@ -5,9 +5,11 @@
 #include "um/debugoutput.h"
 #include "um/modules.h"
 #include "um/umverifier.h"
+#include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -125,6 +127,31 @@ TEST(Modules, GetModuleFileNameCutsAsWindows)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
     EXPECT_GT(GetModuleFileNameA(NULL, path, sizeof path), 0u);  // the program
     EXPECT_NE(std::string(path).find("platform_um_test"), std::string::npos);
+}
+
+TEST(Modules, AModuleInstalledInTheWindowsRootReportsItsWindowsPath)
+{
+    auto directory = std::filesystem::path(testing::TempDir()) / "modules_test_root";
+    std::filesystem::remove_all(directory);
+    {
+        umsim::WindowsRoot root(directory.string());
+        ASSERT_TRUE(root.Opened());
+        ASSERT_TRUE(root.InstallFile(MRV_TEST_MODULE, "C:\\Windows\\System32\\MrvTestModule.dll"));
+        char path[MAX_PATH];
+        // By its bare name from the system directory, or by its Windows path.
+        HMODULE byName = LoadLibraryA("mrvtestmodule.dll");
+        ASSERT_NE(byName, nullptr);
+        ASSERT_GT(GetModuleFileNameA(byName, path, sizeof path), 0u);
+        EXPECT_STREQ(path, "C:\\Windows\\System32\\mrvtestmodule.dll");
+        HMODULE byPath = LoadLibraryA("C:\\Windows\\System32\\MrvTestModule.dll");
+        EXPECT_EQ(byPath, byName);
+        EXPECT_EQ(GetModuleHandleA("C:\\Windows\\System32\\MrvTestModule.dll"), byName);
+        FreeLibrary(byPath);
+        FreeLibrary(byName);
+    }
+    // Without the root the name means nothing installed.
+    EXPECT_EQ(LoadLibraryA("C:\\Windows\\System32\\MrvTestModule.dll"), nullptr);
+    std::filesystem::remove_all(directory);
 }
 
 TEST(Modules, GetSystemDirectoryReportsTheSizeItNeeds)

@@ -32,6 +32,17 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
+TEST_F(WindowsRootTest, AFreshRootHasTheKeysInstallersOpen)
+{
+    umsim::WindowsRoot root(m_directory.string());
+    ASSERT_TRUE(root.Opened()) << root.Error();
+    HKEY key = NULL;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\CoDeviceInstallers", 0, 0x2001F,
+                            &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
 TEST_F(WindowsRootTest, TheRegistryOfOneRunIsTheNextRunsRegistry)
 {
     {
