@@ -145,16 +145,23 @@ protected:
             m_writers.push_back(std::make_unique<MidiClient>(*filter, kRawOutPin));
             ASSERT_EQ(m_writers.back()->Status(), STATUS_SUCCESS);
         }
+        std::atomic<int> submitted{0};
         for (auto& writer : m_writers) {
             MidiClient* client = writer.get();
-            m_threads.emplace_back([client] {
+            m_threads.emplace_back([client, &submitted] {
                 // Running status: eight notes in 17 bytes, three packets.
                 Bytes notes = {0x90};
                 for (uint8_t n = 0; n < 8; ++n) notes.insert(notes.end(), {uint8_t(0x30 + n), 0x40});
-                client->Write(notes).request->Wait();
+                auto& frame = client->Write(notes);
+                ++submitted;
+                frame.request->Wait();
             });
         }
-        while (bed.Bus().Transfers(bed.Usb(), kRawOut).pending < 2) std::this_thread::yield();
+        // Every write is in the driver (a removal must find them all there)
+        // and the wire is stalled with transfers out.
+        while (submitted < writers || bed.Bus().Transfers(bed.Usb(), kRawOut).pending < 2) {
+            std::this_thread::yield();
+        }
     }
     // The writers' writes end (their bytes sent, or dropped by a stopped
     // endpoint after its waits for a buffer).
