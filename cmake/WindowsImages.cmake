@@ -25,6 +25,7 @@ endif()
 # What an installer ships, laid out as it ships it; the catalog that would
 # sign it cannot be made here.
 set(MRV_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
+configure_file(${CMAKE_SOURCE_DIR}/avstream-usb/inf/mrvusbaudio.inf ${MRV_PACKAGE_DIR}/mrvusbaudio.inf COPYONLY)
 
 # GoogleTest for the Wine-run tests, linked statically so that the program
 # needs no MinGW runtime DLLs beside it. Built before our warning flags.

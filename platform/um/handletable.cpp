@@ -38,6 +38,7 @@ const char* KindName(ObjectKind kind)
     case ObjectKind::RegistryKey: return "registry key";
     case ObjectKind::DeviceInfoSet: return "device information set";
     case ObjectKind::Window: return "window";
+    case ObjectKind::InfFile: return "INF file";
     }
     return "object";
 }

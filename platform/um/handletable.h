@@ -12,7 +12,7 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet, Window };
+enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet, Window, InfFile };
 const char* KindName(ObjectKind kind);
 
 class HandleObject {

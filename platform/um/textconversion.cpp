@@ -31,4 +31,15 @@ std::string ToAnsi(std::u16string_view text) { return Narrow(CP_ACP, text); }
 std::u16string FromAnsi(std::string_view text) { return Widen(CP_ACP, text); }
 std::u16string WideText(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
 
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? char(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? char(b[i] - 'A' + 'a') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
 }  // namespace umsim

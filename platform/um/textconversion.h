@@ -15,5 +15,8 @@ std::string ToAnsi(std::u16string_view text);
 std::u16string FromAnsi(std::string_view text);
 // Null-terminated input; a null pointer is the empty text.
 std::u16string WideText(const char16_t* text);
+// Names Windows compares without case (INF sections and keys, profile
+// names): ASCII letters fold, other bytes compare as they are.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace umsim

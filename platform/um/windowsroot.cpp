@@ -4,6 +4,7 @@
 
 #include "um/advapi32/registrykey.h"
 #include "um/bridge/kernelbridge.h"
+#include "um/setupapi/systeminfs.h"
 
 #include <cctype>
 #include <filesystem>
@@ -41,15 +42,22 @@ WindowsRoot::WindowsRoot(const std::string& directory) : m_directory(directory)
                             std::string(kCurrentUserHive) + "\\Software"}) {
         if (!bridge::RegistryKeyExists(key)) bridge::RegistryCreateKey(key);
     }
-    OpenRoot& root = TheOpenRoot();
-    std::lock_guard lock(root.mutex);
-    root.directory = directory;
+    {
+        OpenRoot& root = TheOpenRoot();
+        std::lock_guard lock(root.mutex);
+        root.directory = directory;
+    }
     m_opened = true;
+    // Files every Windows installation has: the system's own drivers.
+    if (!InstallSystemInfs(&m_error)) Unmap();
 }
 
-WindowsRoot::~WindowsRoot()
+WindowsRoot::~WindowsRoot() { Unmap(); }
+
+void WindowsRoot::Unmap()
 {
     if (!m_opened) return;
+    m_opened = false;
     OpenRoot& root = TheOpenRoot();
     std::lock_guard lock(root.mutex);
     if (root.directory == m_directory) root.directory.clear();

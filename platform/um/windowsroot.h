@@ -40,6 +40,8 @@ public:
     static std::optional<std::string> HostPath(const std::string& windowsPath);
 
 private:
+    void Unmap();
+
     std::string m_directory;
     std::string m_error;
     bool m_opened = false;

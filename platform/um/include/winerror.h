@@ -15,7 +15,9 @@
 #define ERROR_OUTOFMEMORY             14L
 #define ERROR_BAD_COMMAND             22L
 #define ERROR_BAD_LENGTH              24L
+#define ERROR_FILE_EXISTS             80L
 #define ERROR_NOT_READY               21L
+#define ERROR_WRITE_FAULT             29L
 #define ERROR_GEN_FAILURE             31L
 #define ERROR_NOT_SUPPORTED           50L
 #define ERROR_INVALID_PARAMETER       87L

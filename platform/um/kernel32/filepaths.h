@@ -1,0 +1,25 @@
+// Where the file functions find a path's file on the host. A drive path
+// ("C:\Windows\INF\x.inf") lies in the open virtual Windows root; an
+// absolute host path ("/build/package/x.inf") names itself, so tests and
+// tools can point the Windows functions at a package folder in the build
+// tree. Anything else (relative paths, UNC names) is not a file here.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace umsim {
+
+constexpr char kWindowsDirectory[] = "C:\\Windows";
+constexpr char kInfDirectory[] = "C:\\Windows\\INF";
+
+std::optional<std::string> HostFilePath(const char* path);
+
+// The file's text as the A functions see it: an ANSI file as it is, a
+// UTF-16LE file (with its byte-order mark) converted to the ANSI code
+// page, a UTF-8 byte-order mark dropped, and the text cut at a NUL as
+// Windows' text readers stop there. nullopt when the file cannot be read
+// or is larger than maxBytes.
+std::optional<std::string> ReadTextFile(const std::string& hostPath, size_t maxBytes);
+
+}  // namespace umsim
