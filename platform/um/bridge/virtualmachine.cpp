@@ -6,6 +6,7 @@
 #include "km/pnpmanager.h"
 #include "um/bridge/kernelbridge.h"
 #include "um/bridge/presentdevices.h"
+#include "um/deviceinstaller.h"
 #include "um/virtualmachine.h"
 #include "usb/bus.h"
 #include "usb/deviceidentity.h"
@@ -131,8 +132,15 @@ int32_t VirtualMachine::StartInstalled(const std::string& instanceId, void* pdo)
     bool configured = kmsim::DeviceNodeString(instanceId, "Service").has_value() &&
                       !(kmsim::DeviceNodeConfigFlags(instanceId) & kmsim::kConfigFlagReinstall);
     if (configured) return bridge::RestartDeviceNode(instanceId);
-    bridge::MarkDeviceNodeFailedInstall(instanceId);
-    return STATUS_NO_SUCH_DEVICE;
+    bridge::BeginDeviceInstall();
+    uint32_t error = InstallDeviceNode(instanceId);
+    bridge::EndDeviceInstall();
+    if (error) {
+        bridge::MarkDeviceNodeFailedInstall(instanceId);
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    auto state = bridge::PresentDeviceNode(instanceId);
+    return state && state->started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
 bool VirtualMachine::Unplug(int slot) { return UnplugSlot(slot, true); }

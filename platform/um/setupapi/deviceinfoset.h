@@ -6,6 +6,7 @@
 
 #include "um/bridge/kernelbridge.h"
 #include "um/handletable.h"
+#include "um/setupapi/compatibledrivers.h"
 
 #include <setupapi.h>
 
@@ -26,6 +27,9 @@ struct DeviceEntry {
     // The service of the driver behind an interface the device was found
     // through, for a device whose node names none.
     std::string interfaceService;
+    // Its compatible-driver list (SetupDiBuildDriverInfoList);
+    // SP_DRVINFO_DATA.Reserved is a node's index plus one.
+    std::vector<DriverNode> drivers;
 };
 
 class DeviceInfoSet : public HandleObject {
@@ -41,6 +45,10 @@ public:
 
 std::shared_ptr<DeviceInfoSet> LookupSet(HDEVINFO set, const char* routine);
 
+// The device a SP_DEVINFO_DATA names, its index in the set; false with the
+// Win32 error set when the record is not one of the set's. The caller holds
+// the set's lock.
+bool DeviceIndexOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, size_t* index);
 // The device a SP_DEVINFO_DATA names, copied out under the set's lock;
 // false with the Win32 error set when the record is not one of the set's.
 bool DeviceOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, DeviceEntry* device);
@@ -50,6 +58,9 @@ bool FillDevInfo(PSP_DEVINFO_DATA info, const std::string& instanceId, size_t in
 
 // Key of the device's node, relative to HKEY_LOCAL_MACHINE.
 std::string DeviceNodePath(const std::string& instanceId);
+// The strings of a REG_MULTI_SZ value of the node (HardwareID,
+// CompatibleIDs); none when it is missing or of another type.
+std::vector<std::string> DeviceNodeIds(const std::string& instanceId, const char* value);
 
 // SetupDiGetClassDevsA over device nodes (DIGCF_DEVICEINTERFACE not set).
 HDEVINFO DeviceNodeSet(const GUID* classGuid, PCSTR enumerator, DWORD flags);

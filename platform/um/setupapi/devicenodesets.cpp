@@ -108,7 +108,7 @@ size_t DeviceInfoSet::AddDevice(const std::string& instanceId)
     for (size_t i = 0; i < devices.size(); ++i) {
         if (SameText(devices[i].instanceId, instanceId)) return i;
     }
-    devices.push_back({instanceId, {}});
+    devices.push_back({instanceId, {}, {}});
     return devices.size() - 1;
 }
 
@@ -117,18 +117,26 @@ std::shared_ptr<DeviceInfoSet> LookupSet(HDEVINFO set, const char* routine)
     return LookupHandleOf<DeviceInfoSet>(set, ObjectKind::DeviceInfoSet, routine);
 }
 
-bool DeviceOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, DeviceEntry* device)
+bool DeviceIndexOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, size_t* index)
 {
     if (!info || info->cbSize != sizeof(SP_DEVINFO_DATA)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return false;
     }
-    std::lock_guard lock(set.mutex);
     if (info->Reserved == 0 || info->Reserved > set.devices.size()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    *device = set.devices[info->Reserved - 1];
+    *index = info->Reserved - 1;
+    return true;
+}
+
+bool DeviceOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, DeviceEntry* device)
+{
+    std::lock_guard lock(set.mutex);
+    size_t index;
+    if (!DeviceIndexOf(set, info, &index)) return false;
+    *device = set.devices[index];
     return true;
 }
 
@@ -146,6 +154,18 @@ bool FillDevInfo(PSP_DEVINFO_DATA info, const std::string& instanceId, size_t in
 }
 
 std::string DeviceNodePath(const std::string& instanceId) { return kEnumKey + instanceId; }
+
+std::vector<std::string> DeviceNodeIds(const std::string& instanceId, const char* value)
+{
+    std::vector<std::string> ids;
+    DWORD type = 0;
+    auto data = NodeValue(instanceId, value, &type);
+    if (!data || type != REG_MULTI_SZ) return ids;
+    data->push_back(0);  // a value without its closing NULs ends here
+    data->push_back(0);
+    for (const char* id = reinterpret_cast<const char*>(data->data()); *id; id += strlen(id) + 1) ids.push_back(id);
+    return ids;
+}
 
 HDEVINFO DeviceNodeSet(const GUID* classGuid, PCSTR enumerator, DWORD flags)
 {
