@@ -24,24 +24,6 @@ std::vector<uint8_t> EncodeMultiString(const std::vector<std::string>& strings)
     return data;
 }
 
-std::vector<std::string> DecodeMultiString(const std::vector<uint8_t>& data)
-{
-    std::vector<std::string> strings;
-    std::u16string current;
-    for (size_t i = 0; i + 1 < data.size(); i += 2) {
-        char16_t unit = char16_t(data[i] | data[i + 1] << 8);
-        if (unit) {
-            current += unit;
-            continue;
-        }
-        if (current.empty()) break;
-        strings.push_back(Utf16ToUtf8(current));
-        current.clear();
-    }
-    if (!current.empty()) strings.push_back(Utf16ToUtf8(current));
-    return strings;
-}
-
 void RecordDeviceNode(const std::string& instanceId, const std::vector<std::string>& hardwareIds,
                       const std::vector<std::string>& compatibleIds)
 {
@@ -53,33 +35,9 @@ void RecordDeviceNode(const std::string& instanceId, const std::vector<std::stri
     if (isNew || !GetDword(key, "ConfigFlags")) SetDword(key, "ConfigFlags", 0);
 }
 
-bool DeviceNodeExists(const std::string& instanceId)
-{
-    return !instanceId.empty() && KeyExists(kEnumPath + instanceId);
-}
-
-std::vector<std::string> DeviceNodeIds(const std::string& enumerator)
-{
-    std::vector<std::string> ids;
-    std::string base = kEnumPath + enumerator;
-    for (const std::string& device : ListSubkeys(base)) {
-        for (const std::string& instance : ListSubkeys(base + "\\" + device)) {
-            ids.push_back(enumerator + "\\" + device + "\\" + instance);
-        }
-    }
-    return ids;
-}
-
 std::optional<std::string> DeviceNodeString(const std::string& instanceId, const std::string& name)
 {
     return GetString(kEnumPath + instanceId, name);
-}
-
-std::vector<std::string> DeviceNodeMultiString(const std::string& instanceId, const std::string& name)
-{
-    auto value = GetValue(kEnumPath + instanceId, name);
-    if (!value || value->type != REG_MULTI_SZ) return {};
-    return DecodeMultiString(value->data);
 }
 
 uint32_t DeviceNodeConfigFlags(const std::string& instanceId)

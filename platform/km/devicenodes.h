@@ -24,12 +24,7 @@ constexpr uint32_t kConfigFlagFailedInstall = 0x40;
 // Creates the node (ConfigFlags 0) or refreshes the ids of an existing one.
 void RecordDeviceNode(const std::string& instanceId, const std::vector<std::string>& hardwareIds,
                       const std::vector<std::string>& compatibleIds);
-bool DeviceNodeExists(const std::string& instanceId);
-// Instance ids of every node of the enumerator ("USB"), present or not.
-std::vector<std::string> DeviceNodeIds(const std::string& enumerator);
-
 std::optional<std::string> DeviceNodeString(const std::string& instanceId, const std::string& name);
-std::vector<std::string> DeviceNodeMultiString(const std::string& instanceId, const std::string& name);
 uint32_t DeviceNodeConfigFlags(const std::string& instanceId);
 void SetDeviceNodeConfigFlags(const std::string& instanceId, uint32_t flags);
 
@@ -38,10 +33,8 @@ void SetDeviceNodeConfigFlags(const std::string& instanceId, uint32_t flags);
 // the first free number, recorded in "Driver".
 std::string AssignDriverKey(const std::string& instanceId, const std::string& classGuid = kMediaClassGuid);
 
-// REG_MULTI_SZ as the store keeps it (UTF-16, a NUL after each string and
-// one at the end), and back; a value without its closing NULs reads up to
-// its end.
+// REG_MULTI_SZ as the store keeps it: UTF-16, a NUL after each string and
+// one at the end.
 std::vector<uint8_t> EncodeMultiString(const std::vector<std::string>& strings);
-std::vector<std::string> DecodeMultiString(const std::vector<uint8_t>& data);
 
 }  // namespace kmsim

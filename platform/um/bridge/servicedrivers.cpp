@@ -56,6 +56,20 @@ std::string FileName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// "\SystemRoot\System32\drivers\x.sys", "System32\drivers\x.sys",
+// "%SystemRoot%\..." or "\??\C:\..." as a drive path ("C:\Windows\...");
+// "" for what names no file.
+std::string DriveImagePath(const std::string& imagePath)
+{
+    std::string path = imagePath;
+    if (StartsWith(path, "\\??\\")) return path.substr(4);
+    if (StartsWith(path, "\\SystemRoot\\")) return "C:\\Windows\\" + path.substr(12);
+    if (StartsWith(path, "%SystemRoot%\\")) return "C:\\Windows\\" + path.substr(13);
+    if (path.size() > 2 && path[1] == ':') return path;
+    if (path.empty() || path[0] == '\\') return {};
+    return "C:\\Windows\\" + path;  // relative to the system root
+}
+
 NTSTATUS Load(const std::string& service, ServiceDriver* loaded)
 {
     auto imagePath = kmsim::GetString(kmsim::kServicesPath + service, "ImagePath");
@@ -97,17 +111,6 @@ void Release(Drivers& drivers, const std::string& key)
 
 }  // namespace
 
-std::string DriveImagePath(const std::string& imagePath)
-{
-    std::string path = imagePath;
-    if (StartsWith(path, "\\??\\")) return path.substr(4);
-    if (StartsWith(path, "\\SystemRoot\\")) return "C:\\Windows\\" + path.substr(12);
-    if (StartsWith(path, "%SystemRoot%\\")) return "C:\\Windows\\" + path.substr(13);
-    if (path.size() > 2 && path[1] == ':') return path;
-    if (path.empty() || path[0] == '\\') return {};
-    return "C:\\Windows\\" + path;  // relative to the system root
-}
-
 NTSTATUS StartServiceStack(PDEVICE_OBJECT pdo, const std::string& instanceId, const std::string& service)
 {
     Drivers& drivers = TheDrivers();
@@ -148,14 +151,6 @@ void RemoveServiceStack(PDEVICE_OBJECT pdo, bool surprise, kmsim::OpenFiles open
     std::string key = it->second;
     drivers.stacks.erase(it);
     Release(drivers, key);
-}
-
-std::string StackService(PDEVICE_OBJECT pdo)
-{
-    Drivers& drivers = TheDrivers();
-    std::lock_guard lock(drivers.mutex);
-    auto it = drivers.stacks.find(pdo);
-    return it == drivers.stacks.end() ? std::string() : it->second;
 }
 
 }  // namespace umsim::bridge

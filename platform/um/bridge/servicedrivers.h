@@ -11,11 +11,6 @@
 
 namespace umsim::bridge {
 
-// "\SystemRoot\System32\drivers\x.sys", "System32\drivers\x.sys",
-// "%SystemRoot%\..." or "\??\C:\..." as a drive path ("C:\Windows\...");
-// "" for what names no file.
-std::string DriveImagePath(const std::string& imagePath);
-
 // Loads the service's driver unless it is loaded (the built-in generic
 // class driver for its image, else the module the image path names, whose
 // DriverEntry is called) and starts its stack on the device.
@@ -26,8 +21,5 @@ NTSTATUS StartServiceStack(PDEVICE_OBJECT pdo, const std::string& instanceId, co
 // Removes the device's stack (if it has one) and unloads its driver when
 // no device of it is left.
 void RemoveServiceStack(PDEVICE_OBJECT pdo, bool surprise, kmsim::OpenFiles openFiles);
-
-// The service whose stack runs on the device; "" when none.
-std::string StackService(PDEVICE_OBJECT pdo);
 
 }  // namespace umsim::bridge

@@ -167,6 +167,21 @@ std::vector<std::string> DeviceNodeIds(const std::string& instanceId, const char
     return ids;
 }
 
+// The device and the node value of a property call; false with the error
+// set when either is not one.
+bool PropertyOfDevice(HDEVINFO handle, const char* routine, PSP_DEVINFO_DATA info, DWORD code, DeviceEntry* device,
+                      PropertyValue* property)
+{
+    auto set = LookupSet(handle, routine);
+    if (!set || !DeviceOf(*set, info, device)) return false;
+    *property = PropertyOf(code);
+    if (!property->name) {
+        SetLastError(ERROR_INVALID_REG_PROPERTY);
+        return false;
+    }
+    return true;
+}
+
 HDEVINFO DeviceNodeSet(const GUID* classGuid, PCSTR enumerator, DWORD flags)
 {
     if (!classGuid && !(flags & DIGCF_ALLCLASSES)) {
@@ -231,13 +246,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
-    auto set = umsim::LookupSet(DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyA");
-    if (!set) return FALSE;
     umsim::DeviceEntry device;
-    if (!umsim::DeviceOf(*set, DeviceInfoData, &device)) return FALSE;
-    umsim::PropertyValue property = umsim::PropertyOf(Property);
-    if (!property.name) {
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
+    umsim::PropertyValue property;
+    if (!umsim::PropertyOfDevice(DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyA", DeviceInfoData, Property, &device,
+                                 &property)) {
         return FALSE;
     }
     DWORD type = 0;
@@ -267,13 +279,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINF
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
 {
-    auto set = umsim::LookupSet(DeviceInfoSet, "SetupDiSetDeviceRegistryPropertyA");
-    if (!set) return FALSE;
     umsim::DeviceEntry device;
-    if (!umsim::DeviceOf(*set, DeviceInfoData, &device)) return FALSE;
-    umsim::PropertyValue property = umsim::PropertyOf(Property);
-    if (!property.name) {
-        SetLastError(ERROR_INVALID_REG_PROPERTY);
+    umsim::PropertyValue property;
+    if (!umsim::PropertyOfDevice(DeviceInfoSet, "SetupDiSetDeviceRegistryPropertyA", DeviceInfoData, Property, &device,
+                                 &property)) {
         return FALSE;
     }
     if ((PropertyBufferSize && !PropertyBuffer) ||

@@ -162,40 +162,50 @@ BOOL WINAPI SetupDiGetDriverInfoDetailA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
-                                           PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+namespace umsim {
+namespace {
+
+// Runs `use` on the node the install-parameters call names, under the
+// set's lock.
+template <typename Use>
+BOOL WithDriverParams(HDEVINFO handle, const char* routine, PSP_DEVINFO_DATA device, PSP_DRVINFO_DATA_A driver,
+                      PSP_DRVINSTALL_PARAMS params, Use use)
 {
-    auto set = umsim::LookupSet(DeviceInfoSet, "SetupDiGetDriverInstallParamsA");
+    auto set = LookupSet(handle, routine);
     if (!set) return FALSE;
-    if (!DriverInstallParams || DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS)) {
+    if (!params || params->cbSize != sizeof(SP_DRVINSTALL_PARAMS)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
     std::lock_guard lock(set->mutex);
-    DriverNode* node = umsim::NodeOf(*set, DeviceInfoData, DriverInfoData);
+    DriverNode* node = NodeOf(*set, device, driver);
     if (!node) return FALSE;
-    DriverInstallParams->Rank = node->rank;
-    DriverInstallParams->Flags = node->flags;
-    DriverInstallParams->PrivateData = 0;
-    DriverInstallParams->Reserved = 0;
+    use(*node);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+}
+
+}  // namespace
+}  // namespace umsim
+
+BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+{
+    return umsim::WithDriverParams(DeviceInfoSet, "SetupDiGetDriverInstallParamsA", DeviceInfoData, DriverInfoData,
+                                   DriverInstallParams, [&](const DriverNode& node) {
+                                       DriverInstallParams->Rank = node.rank;
+                                       DriverInstallParams->Flags = node.flags;
+                                       DriverInstallParams->PrivateData = 0;
+                                       DriverInstallParams->Reserved = 0;
+                                   });
 }
 
 BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
 {
-    auto set = umsim::LookupSet(DeviceInfoSet, "SetupDiSetDriverInstallParamsA");
-    if (!set) return FALSE;
-    if (!DriverInstallParams || DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    std::lock_guard lock(set->mutex);
-    DriverNode* node = umsim::NodeOf(*set, DeviceInfoData, DriverInfoData);
-    if (!node) return FALSE;
-    node->rank = DriverInstallParams->Rank;
-    node->flags = DriverInstallParams->Flags;
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
+    return umsim::WithDriverParams(DeviceInfoSet, "SetupDiSetDriverInstallParamsA", DeviceInfoData, DriverInfoData,
+                                   DriverInstallParams, [&](DriverNode& node) {
+                                       node.rank = DriverInstallParams->Rank;
+                                       node.flags = DriverInstallParams->Flags;
+                                   });
 }
