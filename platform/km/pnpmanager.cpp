@@ -1,6 +1,7 @@
 // The PnP manager: driver loading and the device stack's PnP and power IRPs.
 #include "km/pnpmanager.h"
 
+#include "km/devicenodes.h"
 #include "km/driverobject.h"
 #include "km/kssynchronouscall.h"
 #include "km/registrystore.h"
@@ -21,12 +22,6 @@ struct DeviceStackReference {
 };
 
 namespace {
-
-constexpr char kServicesPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\";
-constexpr char kEnumPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
-// The MEDIA setup class, where audio drivers keep their driver keys.
-constexpr char kMediaClass[] = "{4d36e96c-e325-11ce-bfc1-08002be10318}";
-constexpr char kClassPath[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\";
 
 struct LoadedDriver {
     DRIVER_OBJECT object{};
@@ -90,24 +85,6 @@ NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, Fill fill)
     return status;
 }
 
-// The driver key keeps its number across runs: the instance's "Driver"
-// value names it; a new instance takes the first free number.
-std::string DriverKeyFor(const std::string& instanceId)
-{
-    std::string enumKey = kEnumPath + instanceId;
-    if (auto driver = GetString(enumKey, "Driver")) return kClassPath + *driver;
-    std::string classKey = std::string(kClassPath) + kMediaClass;
-    for (int number = 0;; ++number) {
-        char name[16];
-        snprintf(name, sizeof name, "%04d", number);
-        if (KeyExists(classKey + "\\" + name)) continue;
-        CreateKey(classKey + "\\" + name);
-        CreateKey(enumKey);
-        SetString(enumKey, "Driver", std::string(kMediaClass) + "\\" + name);
-        return classKey + "\\" + name;
-    }
-}
-
 }  // namespace
 
 NTSTATUS LoadDriver(const std::string& serviceName, PDRIVER_INITIALIZE driverEntry, PDRIVER_OBJECT* driverObject)
@@ -169,7 +146,7 @@ NTSTATUS PlugDevice(PDRIVER_OBJECT driverObject, PDEVICE_OBJECT pdo, const std::
         if (m.devices.count(pdo)) return STATUS_OBJECT_NAME_COLLISION;
         device.driver = driverObject;
         device.instanceId = instanceId;
-        device.driverKeyPath = DriverKeyFor(instanceId);
+        device.driverKeyPath = kClassPath + AssignDriverKey(instanceId);
         m.devices[pdo] = device;
     }
     BindDeviceRegistryKeys(pdo, kEnumPath + instanceId + "\\Device Parameters", device.driverKeyPath);

@@ -14,6 +14,7 @@
 #include "km/verifier.h"
 #include "modelprinter.h"
 #include "usb/bus.h"
+#include "usb/deviceidentity.h"
 #include "usbaudiodevice.h"
 
 #include <CLI/CLI.hpp>
@@ -75,7 +76,7 @@ int main(int argc, char** argv)
         return 1;
     }
     usbsim::BusDevice& plugged = bus.Plug(hardware::MakeDevice(uint16_t(product)));
-    status = kmsim::PlugDevice(driver, plugged.Pdo(), "USB\\VID_3A1E&PID_" + std::to_string(product) + "\\1");
+    status = kmsim::PlugDevice(driver, plugged.Pdo(), usbsim::IdentifyDevice(plugged.Device(), 1).instanceId);
     int result = 0;
     if (!NT_SUCCESS(status)) {
         std::cerr << "the device did not start: 0x" << std::hex << unsigned(status) << "\n" << kmsim::DebugOutput();

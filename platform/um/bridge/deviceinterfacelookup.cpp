@@ -49,10 +49,23 @@ std::string Folded(std::string path)
     return path;
 }
 
+// "\??\USB#VID_3A1E&PID_0010#5&1a2b&0&1#{class}\ref" belongs to the
+// instance "USB\VID_3A1E&PID_0010\5&1a2b&0&1".
+std::string InstanceOf(const std::u16string& link)
+{
+    std::string rest = kmsim::Utf16ToUtf8(link);
+    if (rest.rfind("\\??\\", 0) == 0) rest.erase(0, 4);
+    size_t hash = rest.rfind('#');
+    rest.erase(hash == std::string::npos ? 0 : hash);
+    for (char& c : rest) c = c == '#' ? '\\' : c;
+    return rest;
+}
+
 DeviceInterface Describe(const kmsim::DeviceInterfaceRecord& record)
 {
     DeviceInterface out;
     out.path = UserPath(record.symbolicLink);
+    out.instanceId = InstanceOf(record.symbolicLink);
     out.interfaceKey = InterfaceKeyPath(record.symbolicLink);
     PDRIVER_OBJECT driver = record.deviceObject ? record.deviceObject->DriverObject : nullptr;
     if (driver && driver->DriverExtension && driver->DriverExtension->ServiceKeyName.Buffer) {

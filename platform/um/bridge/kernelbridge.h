@@ -53,9 +53,30 @@ struct DeviceInterface {
     std::string path;          // "\\?\usb#vid_...#{class}\reference"
     std::string service;       // the service name of the device's driver
     std::string interfaceKey;  // registry path of the interface's Device Parameters key
+    std::string instanceId;    // the device instance the interface belongs to
 };
 std::vector<DeviceInterface> EnabledDeviceInterfaces(const uint8_t (&interfaceClass)[16]);
 std::optional<DeviceInterface> FindDeviceInterface(const std::string& path);
+
+// ---- Device nodes of present devices ------------------------------------------
+struct DeviceNodeState {
+    bool started = false;  // a driver's stack runs on it
+    uint32_t problem = 0;  // a CM_PROB_* number when it has a problem
+};
+// The state of a present device; nullopt when no device of that instance
+// id is plugged (its node may still exist as a phantom).
+std::optional<DeviceNodeState> PresentDeviceNode(const std::string& instanceId);
+std::vector<std::string> PresentDeviceNodes();
+// Removes the device's current stack and starts the driver of the service
+// its node names. STATUS_NO_SUCH_DEVICE when the device is not present.
+Status RestartDeviceNode(const std::string& instanceId);
+// Records that installation found no driver for the present device.
+void MarkDeviceNodeFailedInstall(const std::string& instanceId);
+// Installations under way (a device being plugged and installed); Wait
+// returns false when some are still running after the time-out.
+void BeginDeviceInstall();
+void EndDeviceInstall();
+bool WaitNoPendingInstalls(uint32_t timeoutMilliseconds);
 
 // ---- Clock --------------------------------------------------------------------
 // The bus frame counter of the most recently booted virtual machine still

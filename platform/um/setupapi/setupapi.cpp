@@ -3,9 +3,8 @@
 // SetupDiGetClassDevsA, or filled one at a time by
 // SetupDiOpenDeviceInterfaceA. SP_DEVICE_INTERFACE_DATA.Reserved holds the
 // interface's index in its set.
-#include "um/bridge/kernelbridge.h"
-#include "um/handletable.h"
 #include "um/advapi32/registrykey.h"
+#include "um/setupapi/deviceinfoset.h"
 
 #include <setupapi.h>
 
@@ -15,26 +14,9 @@
 namespace umsim {
 namespace {
 
-struct InterfaceEntry {
-    GUID interfaceClass;
-    bridge::DeviceInterface description;
-};
-
-class DeviceInfoSet : public HandleObject {
-public:
-    DeviceInfoSet() : HandleObject(ObjectKind::DeviceInfoSet) {}
-    std::mutex mutex;
-    std::vector<InterfaceEntry> interfaces;
-};
-
 // What Windows demands in cbSize of the detail record: the padded record
 // on 64-bit, DWORD plus one character on 32-bit.
 constexpr DWORD kDetailHeaderSize = sizeof(void*) == 8 ? 8 : 5;
-
-std::shared_ptr<DeviceInfoSet> LookupSet(HDEVINFO set, const char* routine)
-{
-    return LookupHandleOf<DeviceInfoSet>(set, ObjectKind::DeviceInfoSet, routine);
-}
 
 void Describe(const InterfaceEntry& entry, size_t index, PSP_DEVICE_INTERFACE_DATA data)
 {
@@ -59,21 +41,6 @@ bool EntryOf(DeviceInfoSet& set, PSP_DEVICE_INTERFACE_DATA data, InterfaceEntry*
     return true;
 }
 
-// Device instances are identified by the service path they lead to; the
-// DevInst value is the entry's index.
-bool FillDevInfo(PSP_DEVINFO_DATA info, const InterfaceEntry& entry, size_t index)
-{
-    if (!info) return true;
-    if (info->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return false;
-    }
-    info->ClassGuid = entry.interfaceClass;
-    info->DevInst = DWORD(index + 1);
-    info->Reserved = ULONG_PTR(index + 1);
-    return true;
-}
-
 }  // namespace
 }  // namespace umsim
 
@@ -90,8 +57,9 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndPare
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
 {
     UNREFERENCED_PARAMETER(hwndParent);
-    // Only interface enumeration of one class exists here.
-    if (!(Flags & DIGCF_DEVICEINTERFACE) || !ClassGuid || (Flags & DIGCF_ALLCLASSES) || Enumerator) {
+    if (!(Flags & DIGCF_DEVICEINTERFACE)) return umsim::DeviceNodeSet(ClassGuid, Enumerator, Flags);
+    // Interfaces are enumerated by one class.
+    if (!ClassGuid || (Flags & DIGCF_ALLCLASSES) || Enumerator) {
         SetLastError(ERROR_INVALID_FLAGS);
         return INVALID_HANDLE_VALUE;
     }
@@ -132,7 +100,10 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
     for (size_t i = 0; i < set->interfaces.size(); ++i) {
         const auto& entry = set->interfaces[i];
         if (!IsEqualGUID(entry.interfaceClass, *InterfaceClassGuid)) continue;
-        if (DeviceInfoData && DeviceInfoData->Reserved != ULONG_PTR(i + 1)) continue;
+        if (DeviceInfoData && (DeviceInfoData->Reserved == 0 || DeviceInfoData->Reserved > set->devices.size() ||
+                               set->devices[DeviceInfoData->Reserved - 1].instanceId != entry.description.instanceId)) {
+            continue;
+        }
         if (seen++ == MemberIndex) {
             umsim::Describe(entry, i, DeviceInterfaceData);
             return TRUE;
@@ -162,7 +133,13 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_
     const std::string& path = entry.description.path;
     DWORD needed = DWORD(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
     if (RequiredSize) *RequiredSize = needed;
-    if (!umsim::FillDevInfo(DeviceInfoData, entry, DeviceInterfaceData->Reserved - 1)) return FALSE;
+    size_t device;
+    {
+        std::lock_guard lock(set->mutex);
+        device = set->AddDevice(entry.description.instanceId);
+        set->devices[device].interfaceService = entry.description.service;
+    }
+    if (!umsim::FillDevInfo(DeviceInfoData, entry.description.instanceId, device)) return FALSE;
     if (!DeviceInterfaceDetailData || DeviceInterfaceDetailDataSize < needed) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
@@ -224,44 +201,4 @@ HKEY WINAPI SetupDiOpenDeviceInterfaceRegKey(HDEVINFO DeviceInfoSet, PSP_DEVICE_
     }
     SetLastError(ERROR_SUCCESS);
     return umsim::InsertRegistryKey(entry.description.interfaceKey, samDesired);
-}
-
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
-                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
-                                              DWORD PropertyBufferSize, PDWORD RequiredSize)
-{
-    auto set = umsim::LookupSet(DeviceInfoSet, "SetupDiGetDeviceRegistryPropertyA");
-    if (!set) return FALSE;
-    if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    std::string text;
-    {
-        std::lock_guard lock(set->mutex);
-        if (DeviceInfoData->Reserved == 0 || DeviceInfoData->Reserved > set->interfaces.size()) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        const auto& description = set->interfaces[DeviceInfoData->Reserved - 1].description;
-        if (Property != SPDRP_SERVICE) {
-            SetLastError(ERROR_INVALID_DATA);  // what Windows says of a property the device lacks
-            return FALSE;
-        }
-        text = description.service;
-    }
-    if (text.empty()) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    DWORD needed = DWORD(text.size() + 1);
-    if (PropertyRegDataType) *PropertyRegDataType = REG_SZ;
-    if (RequiredSize) *RequiredSize = needed;
-    if (!PropertyBuffer || PropertyBufferSize < needed) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    memcpy(PropertyBuffer, text.c_str(), needed);
-    SetLastError(ERROR_SUCCESS);
-    return TRUE;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
@@ -90,3 +91,15 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
 }
 
 STDAPI DllCanUnloadNow(void) { return g_liveObjects ? S_FALSE : S_OK; }
+
+// A command-line entry for the DLL runner: records the text it was given
+// under HKEY_CURRENT_USER\Software\MrvTestModule, value "RunDll".
+extern "C" void CALLBACK TestRunDllEntry(HWND, HINSTANCE, LPSTR arguments, int)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\MrvTestModule", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL)) {
+        return;
+    }
+    RegSetValueExA(key, "RunDll", 0, REG_SZ, reinterpret_cast<const BYTE*>(arguments), DWORD(strlen(arguments) + 1));
+    RegCloseKey(key);
+}
