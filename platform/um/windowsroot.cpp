@@ -2,6 +2,8 @@
 // files under "<root>/<drive letter>/...".
 #include "um/windowsroot.h"
 
+#include "um/kernel32/filepaths.h"
+
 #include "um/advapi32/registrykey.h"
 #include "um/bridge/kernelbridge.h"
 #include "um/setupapi/systeminfs.h"
@@ -80,10 +82,7 @@ bool WindowsRoot::InstallFile(const std::string& hostFile, const std::string& wi
     };
     auto target = HostPath(windowsPath);
     if (!m_opened || !target) return fail(windowsPath + ": not a Windows path in an open root");
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(*target).parent_path(), ec);
-    if (!ec) std::filesystem::copy_file(hostFile, *target, std::filesystem::copy_options::overwrite_existing, ec);
-    return ec ? fail(hostFile + " -> " + *target + ": " + ec.message()) : true;
+    return ReplaceHostFile(hostFile, *target, error);
 }
 
 std::optional<std::string> WindowsRoot::HostPath(const std::string& windowsPath)

@@ -53,7 +53,7 @@ TEST(CoInstallerModule, RegistersByTheNameItWasLoadedAs)
 
         char media[] = "{4d36e96c-e325-11ce-bfc1-08002be10318}";
         registerFor(NULL, NULL, media, SW_SHOWNORMAL);
-        EXPECT_EQ(ListValue(media), std::string("mrvusbaudio_coinst.dll,ClassCoInstaller_Entry\0\0", 48));
+        EXPECT_EQ(ListValue(media), std::string("mrvusbaudio_coinst.dll,ClassCoInstaller_Entry\0\0", 47));
         // Other install functions return at once, whatever they are given.
         EXPECT_EQ(entry(DIF_INSTALLDEVICE, INVALID_HANDLE_VALUE, NULL, NULL), DWORD(NO_ERROR));
         unregisterFor(NULL, NULL, media, SW_SHOWNORMAL);

@@ -3,6 +3,8 @@
 #include "um/textconversion.h"
 #include "um/windowsroot.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 namespace umsim {
@@ -10,8 +12,30 @@ namespace umsim {
 std::optional<std::string> HostFilePath(const char* path)
 {
     if (!path || !*path) return std::nullopt;
-    if (path[0] == '/') return std::string(path);
+    if (path[0] == '/') {
+        // Windows takes either separator; a program that joins a folder it
+        // was given with '\' and a file name still names the host file.
+        std::string host(path);
+        std::replace(host.begin(), host.end(), '\\', '/');
+        return host;
+    }
     return WindowsRoot::HostPath(path);
+}
+
+bool ReplaceHostFile(const std::string& from, const std::string& to, std::string* error)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(fs::path(to).parent_path(), ec);
+    const std::string staged = to + ".new";
+    if (!ec) fs::copy_file(from, staged, fs::copy_options::overwrite_existing, ec);
+    if (!ec) fs::rename(staged, to, ec);
+    if (ec) {
+        fs::remove(staged, ec);
+        if (error) *error = from + " -> " + to + ": " + ec.message();
+        return false;
+    }
+    return true;
 }
 
 std::optional<std::string> ReadTextFile(const std::string& hostPath, size_t maxBytes)

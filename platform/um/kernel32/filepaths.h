@@ -20,6 +20,11 @@ std::optional<std::string> HostFilePath(const char* path);
 // page, a UTF-8 byte-order mark dropped, and the text cut at a NUL as
 // Windows' text readers stop there. nullopt when the file cannot be read
 // or is larger than maxBytes.
+// Copies a host file over another (creating its folders) by writing a new
+// file and renaming it into place: a module still mapped from the old file
+// keeps its image, as Windows keeps a loaded image's file.
+bool ReplaceHostFile(const std::string& from, const std::string& to, std::string* error = nullptr);
+
 std::optional<std::string> ReadTextFile(const std::string& hostPath, size_t maxBytes);
 
 }  // namespace umsim

@@ -6,6 +6,8 @@
 #include "um/kernel32/filepaths.h"
 #include "um/setupapi/deviceinfoset.h"
 
+#include <regstr.h>
+
 #include <cstring>
 #include <filesystem>
 #include <strings.h>
@@ -83,8 +85,8 @@ void CallCoInstallers(const std::string& classGuid, HDEVINFO set, SP_DEVINFO_DAT
         if (comma == std::string::npos || comma == 0) continue;
         std::string file = std::string(kWindowsDirectory) + "\\System32\\" + entry.substr(0, comma);
         std::string routine = entry.substr(comma + 1);
-        auto host = HostFilePath(file.c_str());
-        HMODULE module = LoadLibraryA(host ? host->c_str() : file.c_str());
+        // By its Windows path, so that the module knows its own file name.
+        HMODULE module = LoadLibraryA(file.c_str());
         if (!module) continue;
         auto coInstaller = reinterpret_cast<PCOINSTALLER_ROUTINE>(
             reinterpret_cast<void*>(GetProcAddress(module, routine.c_str())));
@@ -127,10 +129,7 @@ DWORD CopyOne(const std::string& source, const std::string& target)
     auto from = HostFilePath(source.c_str());
     auto to = HostFilePath(target.c_str());
     if (!from || !to) return ERROR_PATH_NOT_FOUND;
-    std::error_code error;
-    std::filesystem::create_directories(std::filesystem::path(*to).parent_path(), error);
-    std::filesystem::copy_file(*from, *to, std::filesystem::copy_options::overwrite_existing, error);
-    return error ? DWORD(ERROR_FILE_NOT_FOUND) : DWORD(ERROR_SUCCESS);
+    return ReplaceHostFile(*from, *to) ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_FILE_NOT_FOUND);
 }
 
 // CopyFiles of the install section: file-list sections (each line

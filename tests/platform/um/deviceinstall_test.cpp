@@ -6,6 +6,7 @@
 #include <cfgmgr32.h>
 #include <newdev.h>
 #include <setupapi.h>
+#include <regstr.h>
 
 #include "support/machinefixture.h"
 #include "support/testmachine.h"

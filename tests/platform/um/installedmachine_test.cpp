@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <cfgmgr32.h>
 #include <setupapi.h>
+#include <regstr.h>
 
 #include "support/machinefixture.h"
 #include "support/testmachine.h"
