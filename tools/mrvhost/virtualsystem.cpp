@@ -1,14 +1,17 @@
-// The host on Linux: a virtual machine with the package's kernel driver and
-// a virtual Marvolan device whose audio output is looped to its input, the
-// package's ASIO driver registered by its own DllRegisterServer, and the
+// The host on Linux: a virtual Windows with the driver package installed
+// as its installer installs it, a virtual Marvolan device whose audio output
+// is looped to its input (Windows loads the package's kernel driver for it),
+// the package's ASIO driver registered by its own DllRegisterServer, and the
 // emulated desktop, on which the host can play the user.
 #include "hostsystem.h"
 #include "virtualdevice.h"
 
 #include <windows.h>
+#include <setupapi.h>
 
 #include "um/debugoutput.h"
 #include "um/desktop.h"
+#include "um/rundll32.h"
 #include "um/virtualmachine.h"
 #include "um/windowsroot.h"
 
@@ -36,8 +39,9 @@ public:
     bool Start(const SystemOptions& options, std::string* error)
     {
         if (!OpenRoot(options.windowsRoot, error)) return false;
-        m_machine = std::make_unique<umsim::VirtualMachine>(KernelDriverEntry());
-        if (!m_machine->Booted()) return Fail(error, "the virtual machine did not boot: the kernel driver failed to load");
+        if (!InstallPackage(error)) return false;
+        // Windows finds the device's driver in the store when it is plugged.
+        m_machine = std::make_unique<umsim::VirtualMachine>(umsim::InstalledWindows{});
         int32_t status = -1;
         if (m_machine->Plug(NewLoopedDevice(uint16_t(options.product), kLoopDelayFrames), &status) < 0 || status < 0) {
             char text[96];
@@ -170,12 +174,28 @@ private:
         }
         m_root = std::make_unique<umsim::WindowsRoot>(path);
         if (!m_root->Opened()) return Fail(error, "the virtual Windows root " + path + ": " + m_root->Error());
-        // The kernel driver's file where an installer puts it, for the
-        // version the About box shows.
-        std::string installError;
-        if (!m_root->InstallFile(MRV_KERNEL_DRIVER_MODULE, "C:\\Windows\\System32\\drivers\\mrvusbaudio.sys",
-                                 &installError)) {
-            return Fail(error, installError);
+        return true;
+    }
+
+    // What the package's installer does: the driver package into the
+    // driver store, the class co-installer into the system folder,
+    // registered for the MEDIA class by the DLL runner. Both steps change
+    // nothing the second time, so a kept root is only confirmed.
+    bool InstallPackage(std::string* error)
+    {
+        const std::string package = MRV_PACKAGE_DIR;
+        const std::string inf = package + "/mrvusbaudio.inf";
+        if (!SetupCopyOEMInfA(inf.c_str(), package.c_str(), SPOST_PATH, 0, NULL, 0, NULL, NULL)) {
+            char text[64];
+            snprintf(text, sizeof text, " was not stored (error 0x%08X)", unsigned(GetLastError()));
+            return Fail(error, "the driver package " + inf + text);
+        }
+        std::string why;
+        if (!m_root->InstallFile(package + "/mrvusbaudio_coinst.dll", "C:\\Windows\\System32\\mrvusbaudio_coinst.dll",
+                                 &why) ||
+            !umsim::RunDll32("mrvusbaudio_coinst.dll,ClassCoInstaller_Register {4d36e96c-e325-11ce-bfc1-08002be10318}",
+                             &why)) {
+            return Fail(error, "the class co-installer was not registered: " + why);
         }
         return true;
     }
