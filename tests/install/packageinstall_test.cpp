@@ -27,18 +27,6 @@ constexpr uint16_t kClassCompliantProduct = 0x0100;
 constexpr char kMediaClass[] = "{4d36e96c-e325-11ce-bfc1-08002be10318}";
 constexpr const char* kModels = sizeof(void*) == 8 ? "Marvolan.NTamd64" : "Marvolan.NTx86";
 
-std::string NodeValue(const std::string& instanceId, const char* name)
-{
-    char text[256] = {};
-    DWORD size = sizeof text - 1;
-    HKEY key;
-    const std::string path = "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no node>";
-    const LONG result = RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? text : "<none>";
-}
-
 DWORD ConfigFlags(const std::string& instanceId)
 {
     DWORD flags = 0, size = sizeof flags;
@@ -56,12 +44,6 @@ protected:
     {
         m_base = std::filesystem::path(testing::TempDir()) / "packageinstall_test";
         std::filesystem::remove_all(m_base);
-        // The package folder as an installer ships it.
-        const auto package = m_base / "package";
-        std::filesystem::create_directories(package);
-        std::filesystem::copy_file(MRV_PACKAGE_INF, package / "mrvusbaudio.inf");
-        std::filesystem::copy_file(MRV_KERNEL_DRIVER_MODULE, package / "mrvusbaudio.sys");
-        std::filesystem::copy_file(MRV_COINSTALLER_MODULE, package / "mrvusbaudio_coinst.dll");
         m_root = std::make_unique<umsim::WindowsRoot>((m_base / "root").string());
         ASSERT_TRUE(m_root->Opened()) << m_root->Error();
         m_machine = std::make_unique<umsim::VirtualMachine>(umsim::InstalledWindows{});
@@ -73,8 +55,9 @@ protected:
         std::filesystem::remove_all(m_base);
     }
 
-    std::string Package() const { return (m_base / "package").string(); }
-    std::string PackageInf() const { return (m_base / "package" / "mrvusbaudio.inf").string(); }
+    // The build's package folder, as an installer ships it.
+    std::string Package() const { return MRV_PACKAGE_DIR; }
+    std::string PackageInf() const { return Package() + "/mrvusbaudio.inf"; }
     DWORD Run(const std::string& commandLine) { return RunSetupCommand(commandLine.c_str()); }
 
     std::filesystem::path m_base;
@@ -89,21 +72,21 @@ TEST_F(PackageInstall, TheCoInstallerMovesTheDeviceFromTheGenericDriverAndAReplu
     int slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct));
     const std::string id = m_machine->InstanceId(slot);
     EXPECT_EQ(id.rfind("USB\\VID_3A1E&PID_0100\\", 0), 0u) << id;
-    EXPECT_EQ(NodeValue(id, "Service"), "usbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "usbaudio");
     EXPECT_TRUE(umtest::AudioInterfacePaths().empty());
 
     // The installer: the package into the driver store, the co-installer
     // beside the system's and registered for the MEDIA class.
     EXPECT_EQ(Run("InstallOemInfs \"" + Package() + "\""), 0u);
-    ASSERT_TRUE(m_root->InstallFile(MRV_COINSTALLER_MODULE, "C:\\Windows\\System32\\mrvusbaudio_coinst.dll"));
+    ASSERT_TRUE(m_root->InstallFile(Package() + "/mrvusbaudio_coinst.dll", "C:\\Windows\\System32\\mrvusbaudio_coinst.dll"));
     std::string error;
     ASSERT_TRUE(umsim::RunDll32(std::string("mrvusbaudio_coinst.dll,ClassCoInstaller_Register ") + kMediaClass, &error))
         << error;
 
     // Our rank penalty cleared and the generic node marked bad, the package wins.
     EXPECT_EQ(Run("UpdateDriverForModels \"" + PackageInf() + "\" " + kModels), 0u);
-    EXPECT_EQ(NodeValue(id, "Service"), "mrvusbaudio");
-    EXPECT_EQ(NodeValue(id, "Mfg"), "Marvolan");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "mrvusbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Mfg"), "Marvolan");
     EXPECT_FALSE(umtest::AudioInterfacePaths().empty());
     HANDLE filter = umtest::OpenOverlapped(umtest::AudioInterfacePaths().front());
     EXPECT_NE(filter, INVALID_HANDLE_VALUE);
@@ -116,7 +99,7 @@ TEST_F(PackageInstall, TheCoInstallerMovesTheDeviceFromTheGenericDriverAndAReplu
     slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct));
     EXPECT_EQ(m_machine->InstanceId(slot), id);
     EXPECT_FALSE(ConfigFlags(id) & CONFIGFLAG_REINSTALL);
-    EXPECT_EQ(NodeValue(id, "Service"), "mrvusbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "mrvusbaudio");
     EXPECT_FALSE(umtest::AudioInterfacePaths().empty());
     EXPECT_EQ(Run("CheckPendingInstallEvents"), 0u);
 }

@@ -66,18 +66,6 @@ Prov="Marvolan Test"
 Desc="Marvolan Test Audio"
 )";
 
-std::string NodeText(const std::string& instanceId, const char* name)
-{
-    char text[256] = {};
-    DWORD size = sizeof text - 1;
-    HKEY key;
-    std::string path = "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key)) return "<no node>";
-    LONG result = RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? text : "<none>";
-}
-
 class DeviceInstallTest : public testing::Test {
 protected:
     void SetUp() override
@@ -150,10 +138,10 @@ TEST_F(DeviceInstallTest, ANewAudioDeviceGetsTheSystemsGenericClassDriver)
     int slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct), &status);
     EXPECT_EQ(status, 0);
     std::string id = m_machine->InstanceId(slot);
-    EXPECT_EQ(NodeText(id, "Service"), "usbaudio");
-    EXPECT_EQ(NodeText(id, "Class"), "MEDIA");
-    EXPECT_EQ(NodeText(id, "ClassGUID"), kMediaClass);
-    EXPECT_EQ(NodeText(id, "Driver").rfind(std::string(kMediaClass) + "\\", 0), 0u);
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "usbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Class"), "MEDIA");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "ClassGUID"), kMediaClass);
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Driver").rfind(std::string(kMediaClass) + "\\", 0), 0u);
     EXPECT_TRUE(umtest::AudioInterfacePaths().empty());  // the stand-in publishes no filter
     ULONG state = 0;
     EXPECT_EQ(Problem(id, &state), 0u);
@@ -224,7 +212,7 @@ TEST_F(DeviceInstallTest, WithoutTheCoInstallerTheBetterRankedGenericDriverStays
     ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(NULL, "USB\\VID_3A1E&PID_0100", PackageInf().c_str(), 0, &reboot))
         << std::hex << GetLastError();
     EXPECT_FALSE(reboot);
-    EXPECT_EQ(NodeText(m_machine->InstanceId(slot), "Service"), "usbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(m_machine->InstanceId(slot), "Service"), "usbaudio");
     EXPECT_TRUE(umtest::AudioInterfacePaths().empty());
 }
 
@@ -232,7 +220,7 @@ TEST_F(DeviceInstallTest, TheCoInstallerMovesTheDeviceToThePackageAndItsFilterAp
 {
     int slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct));
     std::string id = m_machine->InstanceId(slot);
-    ASSERT_EQ(NodeText(id, "Service"), "usbaudio");
+    ASSERT_EQ(umtest::DeviceNodeText(id, "Service"), "usbaudio");
     ASSERT_TRUE(umtest::AudioInterfacePaths().empty());
     RegisterCoInstaller();
 
@@ -243,9 +231,9 @@ TEST_F(DeviceInstallTest, TheCoInstallerMovesTheDeviceToThePackageAndItsFilterAp
         << std::hex << GetLastError();
     EXPECT_FALSE(reboot);
     EXPECT_EQ(CoInstallerCalls(), callsBefore + 1);
-    EXPECT_EQ(NodeText(id, "Service"), "mrvtestaudio");
-    EXPECT_EQ(NodeText(id, "DeviceDesc"), "Marvolan Test Audio");
-    EXPECT_EQ(NodeText(id, "Mfg"), "Marvolan Test");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "mrvtestaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "DeviceDesc"), "Marvolan Test Audio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Mfg"), "Marvolan Test");
     EXPECT_TRUE(std::filesystem::exists(*umsim::WindowsRoot::HostPath("C:\\Windows\\System32\\drivers\\mrvtestaudio.sys")));
     HKEY service;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\mrvtestaudio", 0, KEY_READ,
@@ -280,7 +268,7 @@ TEST_F(DeviceInstallTest, APhantomMarkedForReinstallGoesThroughSelectionWhenPlug
 {
     int slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct));
     std::string id = m_machine->InstanceId(slot);
-    ASSERT_EQ(NodeText(id, "Service"), "usbaudio");
+    ASSERT_EQ(umtest::DeviceNodeText(id, "Service"), "usbaudio");
     m_machine->Unplug(slot);
     // The package and its co-installer arrive while the device is away.
     RegisterCoInstaller();
@@ -289,7 +277,7 @@ TEST_F(DeviceInstallTest, APhantomMarkedForReinstallGoesThroughSelectionWhenPlug
                                  sizeof stored, NULL, NULL));
     // Without the mark, the node's driver is kept.
     m_machine->Unplug(m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct)));
-    EXPECT_EQ(NodeText(id, "Service"), "usbaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "usbaudio");
 
     HDEVINFO set = SetupDiGetClassDevsA(NULL, "USB", NULL, DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA data{};
@@ -303,7 +291,7 @@ TEST_F(DeviceInstallTest, APhantomMarkedForReinstallGoesThroughSelectionWhenPlug
     int32_t status = -1;
     slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct), &status);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(NodeText(id, "Service"), "mrvtestaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "mrvtestaudio");
     EXPECT_FALSE(umtest::AudioInterfacePaths().empty());
     EXPECT_EQ(CMP_WaitNoPendingInstallEvents(0), DWORD(WAIT_OBJECT_0));
     m_machine->Unplug(slot);
@@ -334,7 +322,7 @@ TEST_F(DeviceInstallTest, AnUpdateRacingUnplugAndReplugLeavesTheDeviceOnOneDrive
     // co-installer would take; once more with the device surely present.
     ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(NULL, "USB\\VID_3A1E&PID_0100", PackageInf().c_str(), 0, NULL));
     m_machine->StopClock();
-    EXPECT_EQ(NodeText(id, "Service"), "mrvtestaudio");
+    EXPECT_EQ(umtest::DeviceNodeText(id, "Service"), "mrvtestaudio");
     ULONG state = 0;
     EXPECT_EQ(Problem(id, &state), 0u);
     EXPECT_EQ(umtest::AudioInterfacePaths().size(), 1u);
