@@ -12,8 +12,21 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet, Window, InfFile };
+enum class ObjectKind {
+    Event,
+    Thread,
+    File,
+    RegistryKey,
+    DeviceInfoSet,
+    Window,
+    InfFile,
+    InternetSession,
+    InternetConnection,
+    InternetRequest
+};
 const char* KindName(ObjectKind kind);
+// WinHTTP's handles, which only WinHttpCloseHandle closes.
+bool IsInternetKind(ObjectKind kind);
 
 class HandleObject {
 public:
