@@ -40,8 +40,10 @@ HttpFailure HttpExchange::ParserFailure() const
 
 HttpFailure HttpExchange::ReceiveHead()
 {
+    // A fault further on in the same bytes belongs to the body: it is
+    // reported when the reader gets there, after what came before it.
     while (!m_parser.HeadComplete())
-        if (HttpFailure failure = Pump(); failure != HttpFailure::None) return failure;
+        if (HttpFailure failure = Pump(); failure != HttpFailure::None && !m_parser.HeadComplete()) return failure;
     return HttpFailure::None;
 }
 

@@ -153,7 +153,6 @@ bool HttpResponseParser::ParseHeaderLine(const std::string& line)
 
 void HttpResponseParser::StartBody()
 {
-    m_headComplete = true;
     // Content-Length, possibly repeated or listed: every value must agree.
     for (const auto& [key, value] : m_headers) {
         if (!EqualsNoCase(key, "Content-Length")) continue;
@@ -169,6 +168,7 @@ void HttpResponseParser::StartBody()
             rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
         } while (!rest.empty());
     }
+    m_headComplete = true;
     if (m_responseToHead || m_statusCode == 204 || m_statusCode == 304 || m_statusCode / 100 == 1) {
         m_state = State::Done;
         return;
