@@ -34,8 +34,7 @@ ScriptedHttpServer::~ScriptedHttpServer()
 void ScriptedHttpServer::Answer(std::vector<std::string> pieces, bool paced)
 {
     std::lock_guard lock(m_mutex);
-    m_pieces = std::move(pieces);
-    m_paced = paced;
+    m_answers.push_back({std::move(pieces), paced});
 }
 
 void ScriptedHttpServer::ReleasePiece()
@@ -80,9 +79,12 @@ void ScriptedHttpServer::AnswerConnection(int connection)
     }
     std::unique_lock lock(m_mutex);
     m_requests.push_back(request.substr(0, request.find("\r\n\r\n") + 4));
-    std::vector<std::string> pieces = m_pieces;
+    if (m_answers.empty()) return;
+    Script script = m_answers.front();
+    if (m_answers.size() > 1) m_answers.pop_front();
+    const std::vector<std::string>& pieces = script.pieces;
     for (size_t i = 0; i < pieces.size(); ++i) {
-        if (m_paced && i > 0) {
+        if (script.paced && i > 0) {
             m_changed.wait(lock, [&] { return m_released > 0 || m_stopping; });
             if (m_stopping) return;
             --m_released;

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,9 +25,10 @@ public:
 
     uint16_t Port() const { return m_port; }
 
-    // The answer to each following connection, sent once the request head
-    // has arrived: the pieces in order, then the connection closes. When
-    // paced, each piece after the first waits for ReleasePiece().
+    // Queues the answer to a connection, sent once its request head has
+    // arrived: the pieces in order, then the connection closes. When paced,
+    // each piece after the first waits for ReleasePiece(). The last answer
+    // queued answers every connection after it.
     void Answer(std::vector<std::string> pieces, bool paced = false);
     void ReleasePiece();
     // The request heads received so far (through their blank line).
@@ -42,8 +44,11 @@ private:
     uint16_t m_port = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::string> m_pieces;  // guarded by m_mutex
-    bool m_paced = false;               // guarded by m_mutex
+    struct Script {
+        std::vector<std::string> pieces;
+        bool paced;
+    };
+    std::deque<Script> m_answers;       // guarded by m_mutex
     size_t m_released = 0;              // guarded by m_mutex
     size_t m_sent = 0;                  // guarded by m_mutex
     bool m_stopping = false;            // guarded by m_mutex
