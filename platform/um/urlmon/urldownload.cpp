@@ -1,11 +1,12 @@
 // URLDownloadToFileA for http:// URLs: the body goes into the file as it
 // arrives, and the caller's binding callback hears of every step. A
 // callback that answers anything but S_OK stops the download there, and
-// the call returns E_ABORT; whatever reached the file stays, as it does on
-// Windows. Redirects to http:// URLs are followed.
+// the call returns E_ABORT, as does IBinding::Abort; whatever reached the
+// file stays, as it does on Windows. Redirects to http:// URLs are followed.
 #include <windows.h>
 #include <urlmon.h>
 
+#include "um/urlmon/downloadbinding.h"
 #include "um/http/httpexchange.h"
 #include "um/http/httprequestwriter.h"
 #include "um/http/httpurl.h"
@@ -77,7 +78,10 @@ private:
 // One download from its first request to its last byte.
 class Download {
 public:
-    Download(IBindStatusCallback* callback, std::string url) : m_callback(callback), m_url(std::move(url)) {}
+    Download(IBindStatusCallback* callback, const DownloadBinding& binding, std::string url)
+        : m_callback(callback), m_binding(binding), m_url(std::move(url))
+    {
+    }
 
     HRESULT Run(const std::string& hostFile)
     {
@@ -108,9 +112,10 @@ public:
     // else is a cancel.
     HRESULT Progress(ULONG progress, ULONG maximum, BINDSTATUS status)
     {
-        if (!m_callback) return S_OK;
-        std::u16string text = FromAnsi(m_url);
-        return m_callback->OnProgress(progress, maximum, status, text.c_str()) == S_OK ? S_OK : E_ABORT;
+        HRESULT answer = S_OK;
+        if (m_callback) answer = m_callback->OnProgress(progress, maximum, status, FromAnsi(m_url).c_str());
+        // The callback itself may have aborted through the binding.
+        return answer == S_OK && !m_binding.Aborted() ? S_OK : E_ABORT;
     }
 
 private:
@@ -152,6 +157,7 @@ private:
     }
 
     IBindStatusCallback* m_callback;  // the caller's; not reference counted here
+    const DownloadBinding& m_binding;
     std::string m_url;                // the URL being fetched (changes on a redirect)
 };
 
@@ -167,20 +173,20 @@ HRESULT URLDownloadToFileA(LPUNKNOWN pCaller, LPCSTR szURL, LPCSTR szFileName, D
     if (!hostFile) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     umsim::UrlProblem problem;
     if (!umsim::ParseHttpUrl(szURL, &problem)) return umsim::UrlError(problem);
+    // Held by the download, and by the caller for as long as it wants.
+    auto* binding = new umsim::DownloadBinding;
+    HRESULT hr = S_OK;
     if (lpfnCB) {
         BINDINFO info{};
         info.cbSize = sizeof info;
         DWORD flags = 0;
         lpfnCB->GetBindInfo(&flags, &info);
-        if (lpfnCB->OnStartBinding(0, NULL) != S_OK) {
-            lpfnCB->OnStopBinding(E_ABORT, NULL);
-            return E_ABORT;
-        }
+        if (lpfnCB->OnStartBinding(0, binding) != S_OK) hr = E_ABORT;
         LONG priority = 0;
-        lpfnCB->GetPriority(&priority);
+        if (hr == S_OK) lpfnCB->GetPriority(&priority);
     }
-    umsim::Download download(lpfnCB, szURL);
-    HRESULT hr = download.Run(*hostFile);
+    if (hr == S_OK) hr = umsim::Download(lpfnCB, *binding, szURL).Run(*hostFile);
     if (lpfnCB) lpfnCB->OnStopBinding(hr, NULL);
+    binding->Release();
     return hr;
 }

@@ -17,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,16 +30,28 @@ public:
         ULONG progress, maximum, status;
     };
 
+    ~RecordingCallback()
+    {
+        if (binding) binding->Release();
+    }
+
     STDMETHODIMP QueryInterface(REFIID, void**) override { return E_FAIL; }
     STDMETHODIMP_(ULONG) AddRef() override { return Note("AddRef"); }
     STDMETHODIMP_(ULONG) Release() override { return Note("Release"); }
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return Note("OnStartBinding"); }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding* pib) override
+    {
+        if (binding) binding->Release();
+        if (pib) pib->AddRef();
+        binding = pib;
+        return Note("OnStartBinding");
+    }
     STDMETHODIMP GetPriority(LONG*) override { return Note("GetPriority"); }
     STDMETHODIMP OnLowResource(DWORD) override { return Note("OnLowResource"); }
     STDMETHODIMP OnProgress(ULONG progress, ULONG maximum, ULONG status, LPCWSTR) override
     {
         progresses.push_back({progress, maximum, status});
         if (status == BINDSTATUS_DOWNLOADINGDATA && abortOnData) cancelFrom = "OnProgress";
+        if (status == BINDSTATUS_DOWNLOADINGDATA && abortThroughBinding) binding->Abort();
         return Note("OnProgress");
     }
     STDMETHODIMP OnStopBinding(HRESULT result, LPCWSTR) override
@@ -63,6 +76,8 @@ public:
     std::optional<HRESULT> stopResult;
     std::string cancelFrom;  // the first call that answers E_ABORT
     bool abortOnData = false;
+    bool abortThroughBinding = false;
+    IBinding* binding = nullptr;  // held from OnStartBinding on
 
 private:
     HRESULT Note(const char* call)
@@ -155,6 +170,18 @@ TEST_F(UrlDownload, ACancelStopsAtTheNextCallbackAndKeepsWhatWasWritten)
     EXPECT_EQ(Target(), "abcd");
     EXPECT_EQ(m_callback.stopResult, E_ABORT);
     EXPECT_EQ(m_callback.Statuses().back(), ULONG(BINDSTATUS_DOWNLOADINGDATA));
+}
+
+TEST_F(UrlDownload, TheBindingsAbortCancelsAsACallbackDoes)
+{
+    m_server.Answer({"HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nabcd", "efgh"}, true);
+    m_callback.abortThroughBinding = true;
+    EXPECT_EQ(URLDownloadToFileA(NULL, kUrl, kTarget, 0, &m_callback), E_ABORT);
+    EXPECT_EQ(Target(), "abcd");
+    ASSERT_NE(m_callback.binding, nullptr);
+    // The caller's reference outlives the download.
+    EXPECT_EQ(m_callback.binding->Abort(), S_FALSE);
+    EXPECT_EQ(std::exchange(m_callback.binding, nullptr)->Release(), 0u);
 }
 
 TEST_F(UrlDownload, ACancelAtTheStartFetchesNothing)
