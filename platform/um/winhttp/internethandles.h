@@ -51,15 +51,10 @@ struct InternetRequest : HandleObject {
 template <class T>
 std::shared_ptr<T> LookUpInternetHandle(HINTERNET handle, ObjectKind kind, const char* routine)
 {
-    std::shared_ptr<HandleObject> object = LookupHandle(handle, routine);
-    if (!object) return nullptr;
-    if (object->Kind() != kind) {
-        ReportHandleMisuse(handle, routine,
-                           std::string("names a ") + KindName(object->Kind()) + ", not a " + KindName(kind));
-        SetLastError(IsInternetKind(object->Kind()) ? ERROR_WINHTTP_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-    return std::static_pointer_cast<T>(object);
+    std::shared_ptr<HandleObject> found = PeekHandle(handle);
+    bool otherInternetKind = found && IsInternetKind(found->Kind());
+    return LookupHandleOf<T>(handle, kind, routine,
+                             otherInternetKind ? ERROR_WINHTTP_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
 }
 
 // The WinHTTP error for a failed exchange.
