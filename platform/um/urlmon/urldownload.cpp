@@ -145,8 +145,11 @@ private:
             if (failure != HttpFailure::None) return DownloadError(failure);
             int status = exchange.Response().StatusCode();
             auto location = exchange.Response().Header("Location");
-            if (IsRedirect(status) && location && redirects < kMaxRedirects) {
-                m_url = std::string(*location);
+            if (IsRedirect(status) && location && !location->empty() && redirects < kMaxRedirects) {
+                // A path alone stays on the same server.
+                m_url = location->front() == '/' ? "http://" + HostHeaderValue(parts->host, parts->port) +
+                                                       std::string(*location)
+                                                 : std::string(*location);
                 if ((hr = Progress(0, 0, BINDSTATUS_REDIRECTING)) != S_OK) return hr;
                 continue;
             }

@@ -198,11 +198,13 @@ TEST_F(UrlDownload, RedirectsAreFollowed)
 {
     m_server.Answer({"HTTP/1.1 302 Found\r\nLocation: http://updates.marvolan.example/mirror/setup.exe\r\n"
                      "Content-Length: 0\r\n\r\n"});
+    m_server.Answer({"HTTP/1.1 307 Temporary Redirect\r\nLocation: /final/setup.exe\r\n\r\n"});
     m_server.Answer({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"});
     EXPECT_EQ(URLDownloadToFileA(NULL, kUrl, kTarget, 0, NULL), S_OK);
     EXPECT_EQ(Target(), "ok");
-    ASSERT_EQ(m_server.Requests().size(), 2u);
+    ASSERT_EQ(m_server.Requests().size(), 3u);
     EXPECT_EQ(m_server.Requests()[1].rfind("GET /mirror/setup.exe HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(m_server.Requests()[2].rfind("GET /final/setup.exe HTTP/1.1\r\n", 0), 0u);
 }
 
 struct FailureCase {
