@@ -5,6 +5,7 @@
 
 #include "um/textconversion.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace umsim {
@@ -18,10 +19,12 @@ BOOL Fail(DWORD error)
     return FALSE;
 }
 
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 bool IsHttpVersion(const std::string& text)
 {
-    return text.size() == 8 && text.compare(0, 5, "HTTP/") == 0 && isdigit(text[5]) && text[6] == '.' &&
-           isdigit(text[7]);
+    return text.size() == 8 && text.compare(0, 5, "HTTP/") == 0 && IsDigit(text[5]) && text[6] == '.' &&
+           IsDigit(text[7]);
 }
 
 bool IsToken(const std::string& text)
@@ -91,6 +94,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWST
     if (pwszVersion) head.version = umsim::ToUtf8(pwszVersion);
     std::string target = umsim::ToUtf8(umsim::WideText(pwszObjectName));
     if (target.empty() || target.front() != '/') target.insert(0, 1, '/');
+    // Even unescaped, a target must not break the request line.
     head.target = (dwFlags & WINHTTP_FLAG_ESCAPE_DISABLE) && target.find_first_of("\r\n ") == std::string::npos
                       ? target
                       : umsim::EscapeRequestTarget(target);
