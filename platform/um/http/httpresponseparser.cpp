@@ -1,5 +1,6 @@
 #include "um/http/httpresponseparser.h"
 
+#include "um/http/httpsyntax.h"
 #include "um/textconversion.h"
 
 #include <algorithm>
@@ -7,12 +8,6 @@
 
 namespace umsim {
 namespace {
-
-bool IsTokenChar(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-           std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
 
 std::string_view TrimSpace(std::string_view text)
 {
@@ -138,8 +133,7 @@ bool HttpResponseParser::ParseHeaderLine(const std::string& line)
         return true;
     }
     size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string::npos ||
-        !std::all_of(line.begin(), line.begin() + long(colon), IsTokenChar)) {
+    if (colon == std::string::npos || !IsHttpToken(std::string_view(line).substr(0, colon))) {
         Fail("a malformed header line");
         return false;
     }

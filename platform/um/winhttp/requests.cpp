@@ -3,6 +3,7 @@
 // reaches the caller as it came.
 #include "um/winhttp/internethandles.h"
 
+#include "um/http/httpsyntax.h"
 #include "um/textconversion.h"
 
 #include <cstdlib>
@@ -10,8 +11,6 @@
 
 namespace umsim {
 namespace {
-
-constexpr char kOpenRequest[] = "WinHttpOpenRequest";
 
 BOOL Fail(DWORD error)
 {
@@ -27,17 +26,9 @@ bool IsHttpVersion(const std::string& text)
            IsDigit(text[7]);
 }
 
-bool IsToken(const std::string& text)
-{
-    if (text.empty()) return false;
-    for (char c : text)
-        if (c <= ' ' || c >= 0x7F || strchr("()<>@,;:\\\"/[]?={}", c)) return false;
-    return true;
-}
-
 // The caller's extra header lines ("Name: value", separated by CR LF); a
 // line without a name, or with a stray line break, is refused.
-bool AddHeaderLines(std::string text, HttpRequestHead& head)
+bool AddHeaderLines(const std::string& text, HttpRequestHead& head)
 {
     size_t start = 0;
     while (start < text.size()) {
@@ -47,7 +38,7 @@ bool AddHeaderLines(std::string text, HttpRequestHead& head)
         start = end + 2;
         if (line.empty()) continue;
         size_t colon = line.find(':');
-        if (colon == std::string::npos || !IsToken(line.substr(0, colon)) ||
+        if (colon == std::string::npos || !IsHttpToken(line.substr(0, colon)) ||
             line.find_first_of("\r\n") != std::string::npos)
             return false;
         size_t value = line.find_first_not_of(' ', colon + 1);
@@ -81,7 +72,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWST
                                     DWORD dwFlags)
 {
     auto connection = umsim::LookUpInternetHandle<umsim::InternetConnection>(
-        hConnect, umsim::ObjectKind::InternetConnection, umsim::kOpenRequest);
+        hConnect, umsim::ObjectKind::InternetConnection, "WinHttpOpenRequest");
     if (!connection) return NULL;
     // Without TLS, a secure request could only be sent in the clear.
     if (dwFlags & WINHTTP_FLAG_SECURE) {
@@ -98,7 +89,7 @@ HINTERNET WINAPI WinHttpOpenRequest(HINTERNET hConnect, LPCWSTR pwszVerb, LPCWST
     head.target = (dwFlags & WINHTTP_FLAG_ESCAPE_DISABLE) && target.find_first_of("\r\n ") == std::string::npos
                       ? target
                       : umsim::EscapeRequestTarget(target);
-    if (!umsim::IsToken(head.method) || !umsim::IsHttpVersion(head.version)) {
+    if (!umsim::IsHttpToken(head.method) || !umsim::IsHttpVersion(head.version)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
     }
