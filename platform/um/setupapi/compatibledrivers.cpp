@@ -161,6 +161,22 @@ std::string InfField(INFCONTEXT* context, DWORD index)
     return text;
 }
 
+DWORD ForEachDirectiveSection(HINF inf, const std::string& installSection, const char* directive,
+                              const std::function<DWORD(const std::string&)>& use)
+{
+    INFCONTEXT context;
+    for (BOOL more = SetupFindFirstLineA(inf, installSection.c_str(), directive, &context); more;
+         more = SetupFindNextMatchLineA(&context, directive, &context)) {
+        DWORD fields = SetupGetFieldCount(&context);
+        for (DWORD f = 1; f <= fields; ++f) {
+            std::string name = InfField(&context, f);
+            if (name.empty()) continue;
+            if (DWORD error = use(name)) return error;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 std::string DecoratedSection(HINF inf, const std::string& base)
 {
     for (std::string name : {base + "." + kArchitecture, base + ".NT", base}) {
