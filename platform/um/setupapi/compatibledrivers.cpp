@@ -205,18 +205,18 @@ std::string PackageSourceFolder(const std::string& infPath)
     return FolderOf(infPath);
 }
 
-std::vector<std::string> InfFolderFiles()
+std::vector<std::string> InfFiles(const std::string& folder)
 {
     DWORD needed = 0;
-    SetupGetInfFileListA(kInfDirectory, INF_STYLE_WIN4, NULL, 0, &needed);
+    SetupGetInfFileListA(folder.c_str(), INF_STYLE_WIN4, NULL, 0, &needed);
     std::vector<char> names(needed + 1);
     std::vector<std::string> files;
-    if (!SetupGetInfFileListA(kInfDirectory, INF_STYLE_WIN4, names.data(), DWORD(names.size()), &needed)) return files;
-    for (const char* name = names.data(); *name; name += strlen(name) + 1) {
-        files.push_back(std::string(kInfDirectory) + "\\" + name);
-    }
+    if (!SetupGetInfFileListA(folder.c_str(), INF_STYLE_WIN4, names.data(), DWORD(names.size()), &needed)) return files;
+    for (const char* name = names.data(); *name; name += strlen(name) + 1) files.push_back(PathIn(folder, name));
     return files;
 }
+
+std::vector<std::string> InfFolderFiles() { return InfFiles(kInfDirectory); }
 
 std::vector<DriverNode> CompatibleDrivers(const std::vector<std::string>& hardwareIds,
                                           const std::vector<std::string>& compatibleIds,

@@ -28,6 +28,8 @@ struct DriverNode {
     DWORD flags = 0;  // DNF_*
 };
 
+// The INF files of a folder, by their paths in it.
+std::vector<std::string> InfFiles(const std::string& folder);
 // The INF files of the system's INF folder (store packages and system INFs).
 std::vector<std::string> InfFolderFiles();
 
