@@ -12,7 +12,6 @@
 #include <regstr.h>
 
 #include <cstring>
-#include <filesystem>
 #include <strings.h>
 
 namespace umsim {
@@ -152,7 +151,8 @@ std::string DriverKeyOf(HKEY node, const std::string& classGuid)
 
 // The install section's directives, then the node moved to the driver.
 // HKR is the driver key in the install section, the device's hardware key
-// in its .HW section. A failure leaves the node on its old driver.
+// in its .HW section. On a failure the node keeps its driver; what the
+// directives wrote before it stays, as on Windows.
 DWORD InstallFromInf(HINF inf, const std::string& instanceId, const DriverNode& driver)
 {
     std::string section = DecoratedSection(inf, driver.installSection);

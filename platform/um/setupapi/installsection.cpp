@@ -71,7 +71,6 @@ DWORD CopyFiles(HINF inf, const std::string& section, const std::string& sourceF
 // own needs are not followed, as on Windows.
 DWORD RunDirectives(HINF inf, const std::string& infPath, const std::string& section, HKEY relativeRoot)
 {
-    if (SetupGetLineCountA(inf, section.c_str()) < 0) return ERROR_SECTION_NOT_FOUND;
     if (!IsSystemInf(infPath)) {
         if (DWORD error = CopyFiles(inf, section, PackageSourceFolder(infPath))) return error;
     }
