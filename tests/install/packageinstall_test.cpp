@@ -38,6 +38,23 @@ DWORD ConfigFlags(const std::string& instanceId)
     return flags;
 }
 
+// A text value of the first present interface of the category, from the
+// key SetupAPI opens for it (the one the kernel driver's filter has).
+std::string InterfaceText(const GUID& category, const char* name)
+{
+    HDEVINFO set = SetupDiGetClassDevsA(&category, NULL, NULL, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    std::string text = "<no interface>";
+    if (SetupDiEnumDeviceInterfaces(set, NULL, &category, 0, &data)) {
+        HKEY key = SetupDiOpenDeviceInterfaceRegKey(set, &data, 0, KEY_READ);
+        text = key == INVALID_HANDLE_VALUE ? "<no key>" : umtest::RegistryText(key, "", name);
+        if (key != INVALID_HANDLE_VALUE) RegCloseKey(key);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return text;
+}
+
 class PackageInstall : public testing::Test {
 protected:
     void SetUp() override
@@ -91,6 +108,20 @@ TEST_F(PackageInstall, TheCoInstallerMovesTheDeviceFromTheGenericDriverAndAReplu
     HANDLE filter = umtest::OpenOverlapped(umtest::AudioInterfacePaths().front());
     EXPECT_NE(filter, INVALID_HANDLE_VALUE);
     CloseHandle(filter);
+
+    // The INF's registrations: the filter's interfaces name the
+    // kernel-streaming proxy (the driver names the filter itself when it
+    // starts), the driver key carries the audio stack's entries, and the
+    // system sections it needs were run.
+    for (const GUID& category : {KSCATEGORY_AUDIO, KSCATEGORY_RENDER, KSCATEGORY_CAPTURE}) {
+        EXPECT_EQ(InterfaceText(category, "CLSID"), "{17CCA71B-ECD7-11D0-B908-00A0C9223196}");
+    }
+    const std::string driverKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\" + umtest::DeviceNodeText(id, "Driver");
+    EXPECT_EQ(umtest::RegistryText(HKEY_LOCAL_MACHINE, driverKey, "AssociatedFilters"), "wdmaud,swmidi,redbook");
+    EXPECT_EQ(umtest::RegistryText(HKEY_LOCAL_MACHINE, driverKey + "\\Drivers\\midi\\wdmaud.drv", "Description"),
+              "Marvolan USB MIDI");
+    EXPECT_EQ(umtest::RegistryText(HKEY_CLASSES_ROOT, "CLSID\\{17CCA71B-ECD7-11D0-B908-00A0C9223196}\\InprocServer32", ""),
+              "ksproxy.ax");
 
     // Unplugged, the device is marked; plugged again, it is installed anew.
     ASSERT_TRUE(m_machine->Unplug(slot));

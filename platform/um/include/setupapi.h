@@ -200,6 +200,49 @@ BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams);
 
+// ---- Device install parameters ----
+
+typedef struct _SP_DEVINSTALL_PARAMS_A {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PVOID InstallMsgHandler;  // PSP_FILE_CALLBACK_A
+    PVOID InstallMsgHandlerContext;
+    PVOID FileQueue;  // HSPFILEQ
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    CHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A, *PSP_DEVINSTALL_PARAMS_A;
+
+// SP_DEVINSTALL_PARAMS_A.Flags
+#define DI_NEEDRESTART      0x00000080
+#define DI_NEEDREBOOT       0x00000100
+#define DI_ENUMSINGLEINF    0x00010000
+#define DI_DONOTCALLCONFIGMG 0x00020000
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
+
+// ---- INF install directives ----
+
+// AddReg line flags: the value's type, and how an existing value is treated.
+#define FLG_ADDREG_BINVALUETYPE   0x00000001
+#define FLG_ADDREG_NOCLOBBER      0x00000002
+#define FLG_ADDREG_DELVAL         0x00000004
+#define FLG_ADDREG_APPEND         0x00000008
+#define FLG_ADDREG_KEYONLY        0x00000010
+#define FLG_ADDREG_OVERWRITEONLY  0x00000020
+#define FLG_ADDREG_TYPE_MASK      (0xFFFF0000 | FLG_ADDREG_BINVALUETYPE)
+#define FLG_ADDREG_TYPE_SZ        0x00000000
+#define FLG_ADDREG_TYPE_MULTI_SZ  0x00010000
+#define FLG_ADDREG_TYPE_EXPAND_SZ 0x00020000
+#define FLG_ADDREG_TYPE_BINARY    (0x00000000 | FLG_ADDREG_BINVALUETYPE)
+#define FLG_ADDREG_TYPE_DWORD     (0x00010000 | FLG_ADDREG_BINVALUETYPE)
+#define FLG_ADDREG_TYPE_NONE      (0x00020000 | FLG_ADDREG_BINVALUETYPE)
+
 // ---- Class installers and co-installers ----
 
 typedef UINT DI_FUNCTION;

@@ -161,6 +161,22 @@ std::string InfField(INFCONTEXT* context, DWORD index)
     return text;
 }
 
+DWORD ForEachDirectiveSection(HINF inf, const std::string& installSection, const char* directive,
+                              const std::function<DWORD(const std::string&)>& use)
+{
+    INFCONTEXT context;
+    for (BOOL more = SetupFindFirstLineA(inf, installSection.c_str(), directive, &context); more;
+         more = SetupFindNextMatchLineA(&context, directive, &context)) {
+        DWORD fields = SetupGetFieldCount(&context);
+        for (DWORD f = 1; f <= fields; ++f) {
+            std::string name = InfField(&context, f);
+            if (name.empty()) continue;
+            if (DWORD error = use(name)) return error;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 std::string DecoratedSection(HINF inf, const std::string& base)
 {
     for (std::string name : {base + "." + kArchitecture, base + ".NT", base}) {
@@ -189,18 +205,18 @@ std::string PackageSourceFolder(const std::string& infPath)
     return FolderOf(infPath);
 }
 
-std::vector<std::string> InfFolderFiles()
+std::vector<std::string> InfFiles(const std::string& folder)
 {
     DWORD needed = 0;
-    SetupGetInfFileListA(kInfDirectory, INF_STYLE_WIN4, NULL, 0, &needed);
+    SetupGetInfFileListA(folder.c_str(), INF_STYLE_WIN4, NULL, 0, &needed);
     std::vector<char> names(needed + 1);
     std::vector<std::string> files;
-    if (!SetupGetInfFileListA(kInfDirectory, INF_STYLE_WIN4, names.data(), DWORD(names.size()), &needed)) return files;
-    for (const char* name = names.data(); *name; name += strlen(name) + 1) {
-        files.push_back(std::string(kInfDirectory) + "\\" + name);
-    }
+    if (!SetupGetInfFileListA(folder.c_str(), INF_STYLE_WIN4, names.data(), DWORD(names.size()), &needed)) return files;
+    for (const char* name = names.data(); *name; name += strlen(name) + 1) files.push_back(PathIn(folder, name));
     return files;
 }
+
+std::vector<std::string> InfFolderFiles() { return InfFiles(kInfDirectory); }
 
 std::vector<DriverNode> CompatibleDrivers(const std::vector<std::string>& hardwareIds,
                                           const std::vector<std::string>& compatibleIds,

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct DriverNode {
     DWORD flags = 0;  // DNF_*
 };
 
+// The INF files of a folder, by their paths in it.
+std::vector<std::string> InfFiles(const std::string& folder);
 // The INF files of the system's INF folder (store packages and system INFs).
 std::vector<std::string> InfFolderFiles();
 
@@ -49,6 +52,10 @@ std::string PathIn(const std::string& folder, const std::string& file);
 
 // An INF text field of the line (ANSI, substitutions done); "" when absent.
 std::string InfField(INFCONTEXT* context, DWORD index);
+// Calls `use` with each section name that the install section's `directive`
+// lines list (CopyFiles=a,b), in order; stops at the first error it returns.
+DWORD ForEachDirectiveSection(HINF inf, const std::string& installSection, const char* directive,
+                              const std::function<DWORD(const std::string&)>& use);
 // The section to use for a base name on this architecture: base.NTamd64
 // (or .NTx86), else base.NT, else base itself; "" when none exists.
 std::string DecoratedSection(HINF inf, const std::string& base);

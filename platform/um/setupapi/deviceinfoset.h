@@ -22,6 +22,15 @@ struct InterfaceEntry {
     bridge::DeviceInterface description;
 };
 
+// The install parameters a set or device keeps; the rest of the record
+// is zero when read back.
+struct DeviceInstallParams {
+    DWORD flags = 0;    // DI_*
+    DWORD flagsEx = 0;  // DI_FLAGSEX_*
+    HWND parent = NULL;
+    std::string driverPath;  // an INF file with DI_ENUMSINGLEINF, else a folder of INF files
+};
+
 struct DeviceEntry {
     std::string instanceId;
     // The service of the driver behind an interface the device was found
@@ -30,14 +39,18 @@ struct DeviceEntry {
     // Its compatible-driver list (SetupDiBuildDriverInfoList);
     // SP_DRVINFO_DATA.Reserved is a node's index plus one.
     std::vector<DriverNode> drivers;
+    // Its install parameters (SetupDiSetDeviceInstallParamsA): where its
+    // driver list is built from.
+    DeviceInstallParams installParams;
 };
 
 class DeviceInfoSet : public HandleObject {
 public:
     DeviceInfoSet() : HandleObject(ObjectKind::DeviceInfoSet) {}
-    std::mutex mutex;  // guards interfaces and devices
+    std::mutex mutex;  // guards interfaces, devices and installParams
     std::vector<InterfaceEntry> interfaces;
     std::vector<DeviceEntry> devices;
+    DeviceInstallParams installParams;  // the set's own, for calls naming no device
 
     // The device's index, adding it once. The caller holds mutex.
     size_t AddDevice(const std::string& instanceId);
@@ -61,6 +74,10 @@ std::string DeviceNodePath(const std::string& instanceId);
 // The strings of a REG_MULTI_SZ value of the node (HardwareID,
 // CompatibleIDs); none when it is missing or of another type.
 std::vector<std::string> DeviceNodeIds(const std::string& instanceId, const char* value);
+
+// The INF files a device's driver list is built from, as its install
+// parameters direct.
+std::vector<std::string> DriverSearchFiles(const DeviceInstallParams& params);
 
 // SetupDiGetClassDevsA over device nodes (DIGCF_DEVICEINTERFACE not set).
 HDEVINFO DeviceNodeSet(const GUID* classGuid, PCSTR enumerator, DWORD flags);

@@ -4,12 +4,14 @@
 #include "um/deviceinstaller.h"
 
 #include "um/kernel32/filepaths.h"
+#include "um/setupapi/addinterface.h"
 #include "um/setupapi/deviceinfoset.h"
+#include "um/setupapi/installsection.h"
+#include "um/setupapi/registrykey.h"
 
 #include <regstr.h>
 
 #include <cstring>
-#include <filesystem>
 #include <strings.h>
 
 namespace umsim {
@@ -19,21 +21,6 @@ constexpr char kCoInstallersKey[] = "SYSTEM\\CurrentControlSet\\Control\\CoDevic
 constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services\\";
 constexpr char kClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 constexpr DWORD kConfigFlagsCleared = CONFIGFLAG_REINSTALL | CONFIGFLAG_FAILEDINSTALL;
-
-// Closes the key, whoever leaves.
-struct Key {
-    HKEY handle = NULL;
-    ~Key()
-    {
-        if (handle) RegCloseKey(handle);
-    }
-};
-
-bool CreateKey(const std::string& path, Key* key)
-{
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key->handle, NULL) ==
-           ERROR_SUCCESS;
-}
 
 void SetText(HKEY key, const char* name, const std::string& text, DWORD type = REG_SZ)
 {
@@ -98,72 +85,6 @@ void CallCoInstallers(const std::string& classGuid, HDEVINFO set, SP_DEVINFO_DAT
     }
 }
 
-// The Windows folder of a directory id.
-std::string DirectoryOf(int id)
-{
-    switch (id) {
-    case 10: return kWindowsDirectory;
-    case 11: return std::string(kWindowsDirectory) + "\\System32";
-    case 12: return std::string(kWindowsDirectory) + "\\System32\\drivers";
-    default: return {};
-    }
-}
-
-std::string DestinationOf(HINF inf, const std::string& fileList)
-{
-    INFCONTEXT context;
-    if (!SetupFindFirstLineA(inf, "DestinationDirs", fileList.c_str(), &context) &&
-        !SetupFindFirstLineA(inf, "DestinationDirs", "DefaultDestDir", &context)) {
-        return {};
-    }
-    INT id = 0;
-    if (!SetupGetIntField(&context, 1, &id)) return {};
-    std::string folder = DirectoryOf(id);
-    std::string subfolder = InfField(&context, 2);
-    if (!folder.empty() && !subfolder.empty()) folder += "\\" + subfolder;
-    return folder;
-}
-
-DWORD CopyOne(const std::string& source, const std::string& target)
-{
-    auto from = HostFilePath(source.c_str());
-    auto to = HostFilePath(target.c_str());
-    if (!from || !to) return ERROR_PATH_NOT_FOUND;
-    return ReplaceHostFile(*from, *to) ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_FILE_NOT_FOUND);
-}
-
-// CopyFiles of the install section: file-list sections (each line
-// "target[,source]") into their DestinationDirs folder.
-DWORD CopyFiles(HINF inf, const std::string& section, const std::string& sourceFolder)
-{
-    INFCONTEXT context;
-    for (BOOL more = SetupFindFirstLineA(inf, section.c_str(), "CopyFiles", &context); more;
-         more = SetupFindNextMatchLineA(&context, "CopyFiles", &context)) {
-        DWORD fields = SetupGetFieldCount(&context);
-        for (DWORD f = 1; f <= fields; ++f) {
-            std::string list = InfField(&context, f);
-            if (list.empty()) continue;
-            std::string folder = DestinationOf(inf, list[0] == '@' ? "DefaultDestDir" : list);
-            if (folder.empty()) return ERROR_INVALID_DATA;
-            if (list[0] == '@') {
-                if (DWORD error = CopyOne(PathIn(sourceFolder, list.substr(1)), folder + "\\" + list.substr(1))) return error;
-                continue;
-            }
-            LONG lines = SetupGetLineCountA(inf, list.c_str());
-            for (LONG l = 0; l < lines; ++l) {
-                INFCONTEXT line;
-                if (!SetupGetLineByIndexA(inf, list.c_str(), DWORD(l), &line)) continue;
-                std::string target = InfField(&line, 1);
-                std::string source = InfField(&line, 2);
-                if (target.empty()) continue;
-                if (source.empty()) source = target;
-                if (DWORD error = CopyOne(PathIn(sourceFolder, source), folder + "\\" + target)) return error;
-            }
-        }
-    }
-    return ERROR_SUCCESS;
-}
-
 // The ImagePath of a service binary: "\SystemRoot\..." under the Windows
 // folder, else the path in the object manager's DOS devices.
 std::string ImagePathOf(const std::string& binary)
@@ -197,8 +118,8 @@ DWORD AddServices(HINF inf, const std::string& section, std::string* deviceServi
         std::string binary;
         if (SetupFindFirstLineA(inf, install.c_str(), "ServiceBinary", &value)) binary = InfField(&value, 1);
         if (binary.empty()) return ERROR_INVALID_DATA;
-        Key key;
-        if (!CreateKey(kServicesKey + name, &key)) return ERROR_ACCESS_DENIED;
+        RegistryKey key;
+        if (!key.Create(HKEY_LOCAL_MACHINE, kServicesKey + name)) return ERROR_ACCESS_DENIED;
         SetDword(key.handle, "Type", DWORD(type));
         SetDword(key.handle, "Start", DWORD(start));
         SetDword(key.handle, "ErrorControl", DWORD(errorControl));
@@ -228,30 +149,37 @@ std::string DriverKeyOf(HKEY node, const std::string& classGuid)
     }
 }
 
-DWORD InstallDriver(const std::string& instanceId, const DriverNode& driver)
+// The install section's directives, then the node moved to the driver.
+// HKR is the driver key in the install section, the device's hardware key
+// in its .HW section. On a failure the node keeps its driver; what the
+// directives wrote before it stays, as on Windows.
+DWORD InstallFromInf(HINF inf, const std::string& instanceId, const DriverNode& driver)
 {
-    HINF inf = SetupOpenInfFileA(driver.infPath.c_str(), NULL, INF_STYLE_WIN4, NULL);
-    if (inf == INVALID_HANDLE_VALUE) return GetLastError();
     std::string section = DecoratedSection(inf, driver.installSection);
+    if (section.empty()) return ERROR_SECTION_NOT_FOUND;
+    RegistryKey node;
+    if (!node.Create(HKEY_LOCAL_MACHINE, DeviceNodePath(instanceId))) return ERROR_NO_SUCH_DEVINST;
+    std::string driverKey = DriverKeyOf(node.handle, driver.classGuid);
+    RegistryKey softwareKey, hardwareKey;
+    if (!softwareKey.Create(HKEY_LOCAL_MACHINE, kClassKey + driverKey) ||
+        !hardwareKey.Create(node.handle, "Device Parameters")) {
+        return ERROR_ACCESS_DENIED;
+    }
     std::string service;
-    DWORD error = section.empty()                ? DWORD(ERROR_SECTION_NOT_FOUND)
-                  : IsSystemInf(driver.infPath) ? DWORD(ERROR_SUCCESS)
-                                                : CopyFiles(inf, section, PackageSourceFolder(driver.infPath));
+    DWORD error = RunInstallSection(inf, driver.infPath, section, softwareKey.handle);
+    std::string hardwareSection = section + ".HW";
+    if (!error && SetupGetLineCountA(inf, hardwareSection.c_str()) >= 0) {
+        error = RunInstallSection(inf, driver.infPath, hardwareSection, hardwareKey.handle);
+    }
     if (!error) error = AddServices(inf, section, &service);
-    SetupCloseInfFile(inf);
+    if (!error) error = AddInterfaces(inf, driver.infPath, section + ".Interfaces", instanceId);
     if (error) return error;
 
-    Key node;
-    if (!CreateKey(DeviceNodePath(instanceId), &node)) return ERROR_NO_SUCH_DEVINST;
-    std::string driverKey = DriverKeyOf(node.handle, driver.classGuid);
-    Key softwareKey;
-    if (CreateKey(kClassKey + driverKey, &softwareKey)) {
-        SetText(softwareKey.handle, "InfPath", driver.infPath.substr(driver.infPath.find_last_of('\\') + 1));
-        SetText(softwareKey.handle, "InfSection", driver.installSection);
-        SetText(softwareKey.handle, "ProviderName", driver.provider);
-        SetText(softwareKey.handle, "DriverDesc", driver.description);
-        SetText(softwareKey.handle, "MatchingDeviceId", driver.matchingId);
-    }
+    SetText(softwareKey.handle, "InfPath", driver.infPath.substr(driver.infPath.find_last_of('\\') + 1));
+    SetText(softwareKey.handle, "InfSection", driver.installSection);
+    SetText(softwareKey.handle, "ProviderName", driver.provider);
+    SetText(softwareKey.handle, "DriverDesc", driver.description);
+    SetText(softwareKey.handle, "MatchingDeviceId", driver.matchingId);
     if (service.empty()) {
         RegDeleteValueA(node.handle, "Service");
     } else {
@@ -266,6 +194,15 @@ DWORD InstallDriver(const std::string& instanceId, const DriverNode& driver)
     RegQueryValueExA(node.handle, "ConfigFlags", NULL, NULL, reinterpret_cast<BYTE*>(&flags), &size);
     SetDword(node.handle, "ConfigFlags", flags & ~kConfigFlagsCleared);
     return ERROR_SUCCESS;
+}
+
+DWORD InstallDriver(const std::string& instanceId, const DriverNode& driver)
+{
+    HINF inf = SetupOpenInfFileA(driver.infPath.c_str(), NULL, INF_STYLE_WIN4, NULL);
+    if (inf == INVALID_HANDLE_VALUE) return GetLastError();
+    DWORD error = InstallFromInf(inf, instanceId, driver);
+    SetupCloseInfFile(inf);
+    return error;
 }
 
 // The best driver after the co-installers had their say: the lowest rank
@@ -298,7 +235,7 @@ uint32_t InstallDeviceNode(const std::string& instanceId, bool* restarted)
     }
     std::string classGuid;
     {
-        Key node;
+        RegistryKey node;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, DeviceNodePath(instanceId).c_str(), 0, KEY_READ, &node.handle) ==
             ERROR_SUCCESS) {
             classGuid = GetText(node.handle, "ClassGUID");

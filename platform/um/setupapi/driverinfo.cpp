@@ -24,6 +24,19 @@ void CopyText(char* target, size_t size, const std::string& text)
     target[length] = '\0';
 }
 
+}  // namespace
+
+// The INF files a device's driver list is built from: the one its install
+// parameters name with DI_ENUMSINGLEINF, those of the folder they name,
+// else the system's INF folder.
+std::vector<std::string> DriverSearchFiles(const DeviceInstallParams& params)
+{
+    if (params.flags & DI_ENUMSINGLEINF) return {params.driverPath};
+    return params.driverPath.empty() ? InfFolderFiles() : InfFiles(params.driverPath);
+}
+
+namespace {
+
 // The driver node a SP_DRVINFO_DATA names in the device's list; the
 // caller holds the set's lock.
 DriverNode* NodeOf(DeviceInfoSet& set, PSP_DEVINFO_DATA info, PSP_DRVINFO_DATA_A driver)
@@ -60,7 +73,8 @@ BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     // Read outside the set's lock: INF files may be large.
     std::vector<DriverNode> drivers =
         umsim::CompatibleDrivers(umsim::DeviceNodeIds(device.instanceId, "HardwareID"),
-                                 umsim::DeviceNodeIds(device.instanceId, "CompatibleIDs"), umsim::InfFolderFiles());
+                                 umsim::DeviceNodeIds(device.instanceId, "CompatibleIDs"),
+                                 umsim::DriverSearchFiles(device.installParams));
     std::lock_guard lock(set->mutex);
     size_t index;
     if (!umsim::DeviceIndexOf(*set, DeviceInfoData, &index)) return FALSE;

@@ -1,6 +1,7 @@
 // The INF files a Windows installation ships, so that a fresh virtual
 // Windows root has the system's own drivers to compete with a package's
-// (the generic USB audio class driver, "wdma_usb.inf").
+// (the generic USB audio class driver, "wdma_usb.inf") and the system
+// sections that drivers' packages include (kernel streaming, the audio stack).
 #pragma once
 
 #include <cstddef>

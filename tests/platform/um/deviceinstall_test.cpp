@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -201,6 +202,39 @@ TEST_F(DeviceInstallTest, CompatibleDriversAreRankedWithTheUnsignedPackagePenali
         }
     }
     EXPECT_TRUE(genericFound);
+    SetupDiDestroyDeviceInfoList(set);
+    m_machine->Unplug(slot);
+}
+
+TEST_F(DeviceInstallTest, ADriverListOverASingleInfHoldsOnlyThatInfsNodes)
+{
+    int slot = m_machine->Plug(umtest::NewProductDevice(kClassCompliantProduct));
+    HDEVINFO set = SetupDiGetClassDevsA(NULL, "USB", NULL, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    ASSERT_TRUE(SetupDiEnumDeviceInfo(set, 0, &device));
+    SP_DEVINSTALL_PARAMS_A params{};
+    params.cbSize = sizeof params;
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set, &device, &params));
+    // A single INF that is not named is refused.
+    params.Flags |= DI_ENUMSINGLEINF;
+    EXPECT_FALSE(SetupDiSetDeviceInstallParamsA(set, &device, &params));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    strcpy(params.DriverPath, PackageInf().c_str());
+    ASSERT_TRUE(SetupDiSetDeviceInstallParamsA(set, &device, &params));
+    SP_DEVINSTALL_PARAMS_A readBack{};
+    readBack.cbSize = sizeof readBack;
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set, &device, &readBack));
+    EXPECT_EQ(readBack.Flags, params.Flags);
+    EXPECT_STREQ(readBack.DriverPath, params.DriverPath);
+
+    // The package alone, not the generic class driver of the INF folder.
+    ASSERT_TRUE(SetupDiBuildDriverInfoList(set, &device, SPDIT_COMPATDRIVER));
+    SP_DRVINFO_DATA_V2_A driver{};
+    driver.cbSize = sizeof driver;
+    ASSERT_TRUE(SetupDiEnumDriverInfoA(set, &device, SPDIT_COMPATDRIVER, 0, &driver));
+    EXPECT_STREQ(driver.ProviderName, "Marvolan Test");
+    EXPECT_FALSE(SetupDiEnumDriverInfoA(set, &device, SPDIT_COMPATDRIVER, 1, &driver));
     SetupDiDestroyDeviceInfoList(set);
     m_machine->Unplug(slot);
 }

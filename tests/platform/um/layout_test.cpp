@@ -48,6 +48,7 @@ TEST(Layout, Win32Records)
     EXPECT_EQ(sizeof(SP_DRVINFO_DETAIL_DATA_A), k64 ? 808u : 797u);
     EXPECT_EQ(offsetof(SP_DRVINFO_DETAIL_DATA_A, InfFileName), k64 ? 288u : 280u);
     EXPECT_EQ(sizeof(SP_DRVINSTALL_PARAMS), k64 ? 32u : 20u);
+    EXPECT_EQ(sizeof(SP_DEVINSTALL_PARAMS_A), k64 ? 320u : 296u);
     EXPECT_EQ(sizeof(COINSTALLER_CONTEXT_DATA), k64 ? 16u : 12u);
     EXPECT_EQ(sizeof(HRESULT), 4u);
     EXPECT_EQ(sizeof(DWORD), 4u);

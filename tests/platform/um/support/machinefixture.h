@@ -42,19 +42,25 @@ inline std::vector<std::string> AudioInterfacePaths()
     return paths;
 }
 
+// A text value of a key; "<no key>" or "<none>" when it is not there.
+inline std::string RegistryText(HKEY root, const std::string& path, const char* name)
+{
+    char text[256] = {};
+    DWORD size = sizeof text - 1;
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+    const LONG result = RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS ? text : "<none>";
+}
+
 // A text value of the device node
 // (HKLM\SYSTEM\CurrentControlSet\Enum\<instance id>); "<no node>" or
 // "<none>" when it is not there.
 inline std::string DeviceNodeText(const std::string& instanceId, const char* name)
 {
-    char text[256] = {};
-    DWORD size = sizeof text - 1;
-    HKEY key;
-    const std::string path = "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no node>";
-    const LONG result = RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? text : "<none>";
+    std::string text = RegistryText(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\" + instanceId, name);
+    return text == "<no key>" ? "<no node>" : text;
 }
 
 // The device interface opened for overlapped I/O, as streaming clients do.
