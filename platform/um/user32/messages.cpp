@@ -317,6 +317,20 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
     return umsim::Peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, "PeekMessageA");
 }
 
+DWORD WINAPI GetQueueStatus(UINT flags)
+{
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard lock(umsim::DesktopLock());
+    DWORD status = umsim::SentMessagesWaiting() ? QS_SENDMESSAGE : 0;
+    auto& queue = umsim::Queue();
+    if (std::any_of(queue.begin(), queue.end(), [&](const umsim::PostedMessage& m) { return m.thread == self; })) {
+        status |= QS_POSTMESSAGE;
+    }
+    // What is waiting, and (not tracked apart here) what came since the last call.
+    status &= flags;
+    return status << 16 | status;
+}
+
 BOOL WINAPI WaitMessage(void)
 {
     const std::thread::id self = std::this_thread::get_id();

@@ -38,8 +38,9 @@ void Unqueue(const std::shared_ptr<SentMessage>& sent)  // under DesktopLock()
     queue.erase(std::remove(queue.begin(), queue.end(), sent), queue.end());
 }
 
-// Lives as long as its thread: when the thread ends, its windows can no
-// longer run a procedure, so the sends waiting for them end with 0.
+// Lives as long as its thread. When the thread ends, Windows destroys its
+// windows (no procedure runs: the thread is gone), and the sends still
+// waiting for them end with 0.
 class OwnedWindows {
 public:
     void Add(const std::shared_ptr<Window>& window)  // only its own thread touches m_windows
@@ -50,16 +51,22 @@ public:
     ~OwnedWindows()
     {
         const std::thread::id self = std::this_thread::get_id();
-        std::lock_guard lock(DesktopLock());
-        for (auto& weak : m_windows) {
-            if (auto window = weak.lock()) window->ownerEnded = true;
+        std::vector<HWND> windows;
+        {
+            std::lock_guard lock(DesktopLock());
+            for (auto& weak : m_windows) {
+                auto window = weak.lock();
+                if (!window || window->destroyed) continue;
+                window->ownerEnded = true;
+                windows.push_back(window->self);
+            }
+            auto& queue = SentQueue();
+            for (auto& sent : queue) {
+                if (sent->owner == self) sent->done = true;
+            }
+            std::erase_if(queue, [&](auto& sent) { return sent->owner == self; });
         }
-        for (auto& sent : SentQueue()) {
-            if (sent->owner == self) sent->done = true;
-        }
-        auto& queue = SentQueue();
-        queue.erase(std::remove_if(queue.begin(), queue.end(), [&](auto& sent) { return sent->owner == self; }),
-                    queue.end());
+        for (HWND hwnd : windows) DestroyWindowTree(hwnd);
         DesktopCondition().notify_all();
     }
 
@@ -73,7 +80,7 @@ thread_local OwnedWindows t_ownedWindows;
 
 void AdoptWindow(const std::shared_ptr<Window>& window) { t_ownedWindows.Add(window); }
 
-bool SentMessagesWaiting()
+bool SentMessagesWaiting()  // under DesktopLock()
 {
     const std::thread::id self = std::this_thread::get_id();
     auto& queue = SentQueue();
