@@ -259,6 +259,13 @@ bool TakeMessage(LPMSG out, HWND filter, UINT low, UINT high, bool remove)
     return false;
 }
 
+bool PostedMessagesWaiting()  // under DesktopLock()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    auto& queue = Queue();
+    return std::any_of(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
+}
+
 BOOL Get(LPMSG msg, HWND filter, UINT low, UINT high, const char* routine)
 {
     if (!msg) {
@@ -319,13 +326,9 @@ BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 
 DWORD WINAPI GetQueueStatus(UINT flags)
 {
-    const std::thread::id self = std::this_thread::get_id();
     std::lock_guard lock(umsim::DesktopLock());
     DWORD status = umsim::SentMessagesWaiting() ? QS_SENDMESSAGE : 0;
-    auto& queue = umsim::Queue();
-    if (std::any_of(queue.begin(), queue.end(), [&](const umsim::PostedMessage& m) { return m.thread == self; })) {
-        status |= QS_POSTMESSAGE;
-    }
+    if (umsim::PostedMessagesWaiting()) status |= QS_POSTMESSAGE;
     // What is waiting, and (not tracked apart here) what came since the last call.
     status &= flags;
     return status << 16 | status;
@@ -333,17 +336,13 @@ DWORD WINAPI GetQueueStatus(UINT flags)
 
 BOOL WINAPI WaitMessage(void)
 {
-    const std::thread::id self = std::this_thread::get_id();
     for (;;) {
         umsim::ServeSentMessages();
         while (umsim::RunModelessScripts()) {
         }
         std::unique_lock lock(umsim::DesktopLock());
         if (umsim::SentMessagesWaiting()) continue;
-        auto& queue = umsim::Queue();
-        if (std::any_of(queue.begin(), queue.end(), [&](const umsim::PostedMessage& m) { return m.thread == self; })) {
-            return TRUE;
-        }
+        if (umsim::PostedMessagesWaiting()) return TRUE;
         umsim::DesktopCondition().wait(lock);
     }
 }
