@@ -65,6 +65,7 @@ public:
     bool enabled = true;
     bool destroyed = false;
     bool ownerEnded = false;  // the thread that created it has ended
+    std::vector<HWND> laterChildren;  // children made by CreateWindowEx, which GetDlgItem does not search
     LONG_PTR userData = 0;   // GWLP_USERDATA
     LONG_PTR msgResult = 0;  // DWLP_MSGRESULT
     LONG_PTR dialogUser = 0; // DWLP_USER

@@ -140,7 +140,8 @@ struct Creation {
 
 HWND Create(const Creation& c, const char* routine)
 {
-    if (c.parent && !LookupWindow(c.parent, routine)) return NULL;
+    auto parent = c.parent ? LookupWindow(c.parent, routine) : nullptr;
+    if (c.parent && !parent) return NULL;
     if ((c.style & WS_CHILD) && !c.parent) {
         SetLastError(ERROR_TLW_WITH_WSCHILD);
         return NULL;
@@ -174,6 +175,10 @@ HWND Create(const Creation& c, const char* routine)
     window->frame = {x, y, x + cx, y + cy};
     window->x = UnitsX(x), window->y = UnitsY(y), window->cx = UnitsX(cx), window->cy = UnitsY(cy);
     HWND hwnd = InsertWindow(window);
+    if (parent) {
+        std::lock_guard lock(DesktopLock());
+        parent->laterChildren.push_back(hwnd);
+    }
     if (!window->windowProc) return hwnd;  // a system control needs no creation messages
 
     CREATESTRUCTW create{c.param, c.instance, c.menu, c.parent, cy, cx, y, x, LONG(c.style),

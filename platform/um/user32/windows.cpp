@@ -70,6 +70,12 @@ void DestroyWindowTree(HWND hwnd)
     auto window = PeekWindow(hwnd);
     if (!window) return;
     for (HWND child : window->children) DestroyWindowTree(child);
+    std::vector<HWND> laterChildren;
+    {
+        std::lock_guard lock(DesktopLock());
+        laterChildren.swap(window->laterChildren);
+    }
+    for (HWND child : laterChildren) DestroyWindowTree(child);
     {
         std::lock_guard lock(DesktopLock());
         window->destroyed = true;

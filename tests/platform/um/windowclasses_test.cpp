@@ -129,8 +129,8 @@ TEST_F(WindowClasses, TheNarrowFormsAndASystemControlAsAChild)
     char text[8] = {};
     GetWindowTextA(button, text, sizeof text);
     EXPECT_STREQ(text, "Go");
-    EXPECT_TRUE(DestroyWindow(button));
     EXPECT_TRUE(DestroyWindow(parent));
+    EXPECT_FALSE(IsWindow(button)) << "children go with their parent";
     EXPECT_TRUE(UnregisterClassA("Narrow", NULL));
 }
 
