@@ -60,11 +60,11 @@ public:
                 window->ownerEnded = true;
                 windows.push_back(window->self);
             }
-            auto& queue = SentQueue();
-            for (auto& sent : queue) {
-                if (sent->owner == self) sent->done = true;
-            }
-            std::erase_if(queue, [&](auto& sent) { return sent->owner == self; });
+            std::erase_if(SentQueue(), [&](auto& sent) {
+                if (sent->owner != self) return false;
+                sent->done = true;  // its sender gets 0
+                return true;
+            });
         }
         for (HWND hwnd : windows) DestroyWindowTree(hwnd);
         DesktopCondition().notify_all();
