@@ -253,7 +253,7 @@ TEST_F(CheckForUpdatesTest, AcceptedUpdateIsDownloadedAndStarted)
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_EQ(runs[0].verb, "open");
     EXPECT_EQ(runs[0].file.substr(runs[0].file.size() - 10), "\\setup.exe");
-    EXPECT_EQ(runs[0].showCommand, SW_SHOWNORMAL);
+    EXPECT_EQ(runs[0].show, SW_SHOWNORMAL);
     EXPECT_TRUE(runs[0].started);
     EXPECT_FALSE(IsWindowVisible(m_parent)) << "the caller's window stays hidden";
     EXPECT_TRUE(umsim::OpenDialogs().empty()) << "the dialog is gone";
@@ -313,7 +313,7 @@ TEST_F(CheckForUpdatesTest, DialogFollowsTheDownload)
         std::cout << "At 0 %:\n" << dialog.Picture() << "\n";
     });
     std::string done;
-    umsim::OnShellExecute([&](const umsim::ShellExecuteRecord&) {
+    umsim::OnShellStart([&](const umsim::ShellExecuteRecord&) {
         auto open = umsim::OpenDialogs();
         ASSERT_EQ(open.size(), 1u);
         EXPECT_EQ(open[0].Position(kBar), size);
