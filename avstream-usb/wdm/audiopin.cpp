@@ -68,7 +68,8 @@ NTSTATUS SetDataFormat(PKSPIN pin, PKSDATAFORMAT, PKSMULTIPLE_ITEM, const KSDATA
     if (!wave || !range || range->FormatSize < sizeof(KSDATARANGE_AUDIO)) return STATUS_NO_MATCH;
     auto* audio = reinterpret_cast<const KSDATARANGE_AUDIO*>(range);
 
-    if (wave->nBlockAlign != wave->nChannels * wave->wBitsPerSample / 8) return STATUS_NO_MATCH;
+    // Both fields come from the client: their product can exceed a signed int.
+    if (wave->nBlockAlign != ULONG(wave->nChannels) * wave->wBitsPerSample / 8) return STATUS_NO_MATCH;
     if (wave->wFormatTag == WAVE_FORMAT_EXTENSIBLE && wave->cbSize == 22) {
         if (pin->ConnectionFormat->FormatSize < sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEXTENSIBLE))
             return STATUS_NO_MATCH;

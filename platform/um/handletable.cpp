@@ -39,8 +39,17 @@ const char* KindName(ObjectKind kind)
     case ObjectKind::DeviceInfoSet: return "device information set";
     case ObjectKind::Window: return "window";
     case ObjectKind::InfFile: return "INF file";
+    case ObjectKind::InternetSession: return "WinHTTP session";
+    case ObjectKind::InternetConnection: return "WinHTTP connection";
+    case ObjectKind::InternetRequest: return "WinHTTP request";
     }
     return "object";
+}
+
+bool IsInternetKind(ObjectKind kind)
+{
+    return kind == ObjectKind::InternetSession || kind == ObjectKind::InternetConnection ||
+           kind == ObjectKind::InternetRequest;
 }
 
 std::mutex& WaitLock()

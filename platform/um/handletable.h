@@ -12,8 +12,21 @@
 
 namespace umsim {
 
-enum class ObjectKind { Event, Thread, File, RegistryKey, DeviceInfoSet, Window, InfFile };
+enum class ObjectKind {
+    Event,
+    Thread,
+    File,
+    RegistryKey,
+    DeviceInfoSet,
+    Window,
+    InfFile,
+    InternetSession,
+    InternetConnection,
+    InternetRequest
+};
 const char* KindName(ObjectKind kind);
+// WinHTTP's handles, which only WinHttpCloseHandle closes.
+bool IsInternetKind(ObjectKind kind);
 
 class HandleObject {
 public:
@@ -46,8 +59,10 @@ HANDLE InsertHandle(std::shared_ptr<HandleObject> object);
 // naming the routine (unless the handle is a pseudo or null handle the
 // caller handles itself) and sets ERROR_INVALID_HANDLE.
 std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine);
+// A handle of another kind is a finding too, failing with wrongKindError.
 template <class T>
-std::shared_ptr<T> LookupHandleOf(HANDLE handle, ObjectKind kind, const char* routine);
+std::shared_ptr<T> LookupHandleOf(HANDLE handle, ObjectKind kind, const char* routine,
+                                  DWORD wrongKindError = ERROR_INVALID_HANDLE);
 // The object a handle names, or null, without a finding: for the calls
 // whose purpose is to ask whether a handle is still valid (IsWindow).
 std::shared_ptr<HandleObject> PeekHandle(HANDLE handle);

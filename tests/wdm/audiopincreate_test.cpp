@@ -66,6 +66,9 @@ TEST_F(AudioPinCreate, OddChannelCountsAndInconsistentBlocksAreRefused)
     WaveFormat badBlock = PcmFormat(48000, 24, 2);
     badBlock.wave.Format.nBlockAlign = 4;
     EXPECT_EQ(Open(kRenderPin, badBlock, &pin), STATUS_NO_MATCH);
+    WaveFormat widest = PcmFormat(48000, 24, 2);
+    widest.wave.Format.nChannels = widest.wave.Format.wBitsPerSample = 65535;
+    EXPECT_EQ(Open(kRenderPin, widest, &pin), STATUS_NO_MATCH);
     WaveFormat badValidBits = PcmFormat(48000, 24, 2, true);
     badValidBits.wave.Samples.wValidBitsPerSample = 20;
     EXPECT_EQ(Open(kRenderPin, badValidBits, &pin), STATUS_NO_MATCH);

@@ -1,0 +1,105 @@
+// URL monikers, as far as a download to a file goes: the binding callback
+// a caller implements to watch and cancel it, and URLDownloadToFileA.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+#include <objidl.h>
+
+#define INET_E_INVALID_URL ((HRESULT)0x800C0002L)
+#define INET_E_NO_SESSION ((HRESULT)0x800C0003L)
+#define INET_E_CANNOT_CONNECT ((HRESULT)0x800C0004L)
+#define INET_E_RESOURCE_NOT_FOUND ((HRESULT)0x800C0005L)
+#define INET_E_OBJECT_NOT_FOUND ((HRESULT)0x800C0006L)
+#define INET_E_DATA_NOT_AVAILABLE ((HRESULT)0x800C0007L)
+#define INET_E_DOWNLOAD_FAILURE ((HRESULT)0x800C0008L)
+#define INET_E_CONNECTION_TIMEOUT ((HRESULT)0x800C000BL)
+#define INET_E_INVALID_REQUEST ((HRESULT)0x800C000CL)
+#define INET_E_UNKNOWN_PROTOCOL ((HRESULT)0x800C000DL)
+
+typedef enum tagBINDSTATUS {
+    BINDSTATUS_FINDINGRESOURCE = 1,
+    BINDSTATUS_CONNECTING,
+    BINDSTATUS_REDIRECTING,
+    BINDSTATUS_BEGINDOWNLOADDATA,
+    BINDSTATUS_DOWNLOADINGDATA,
+    BINDSTATUS_ENDDOWNLOADDATA,
+    BINDSTATUS_BEGINDOWNLOADCOMPONENTS,
+    BINDSTATUS_INSTALLINGCOMPONENTS,
+    BINDSTATUS_ENDDOWNLOADCOMPONENTS,
+    BINDSTATUS_USINGCACHEDCOPY,
+    BINDSTATUS_SENDINGREQUEST,
+    BINDSTATUS_CLASSIDAVAILABLE,
+    BINDSTATUS_MIMETYPEAVAILABLE,
+    BINDSTATUS_CACHEFILENAMEAVAILABLE
+} BINDSTATUS;
+
+typedef enum tagBINDF {
+    BINDF_ASYNCHRONOUS = 0x00000001,
+    BINDF_ASYNCSTORAGE = 0x00000002,
+    BINDF_NOPROGRESSIVERENDERING = 0x00000004,
+    BINDF_OFFLINEOPERATION = 0x00000008,
+    BINDF_GETNEWESTVERSION = 0x00000010,
+    BINDF_NOWRITECACHE = 0x00000020,
+    BINDF_NEEDFILE = 0x00000040,
+    BINDF_PULLDATA = 0x00000080,
+    BINDF_IGNORESECURITYPROBLEM = 0x00000100,
+    BINDF_RESYNCHRONIZE = 0x00000200,
+    BINDF_HYPERLINK = 0x00000400,
+    BINDF_NO_UI = 0x00000800,
+    BINDF_SILENTOPERATION = 0x00001000,
+    BINDF_PRAGMA_NO_CACHE = 0x00002000
+} BINDF;
+
+typedef enum tagBSCF {
+    BSCF_FIRSTDATANOTIFICATION = 0x01,
+    BSCF_INTERMEDIATEDATANOTIFICATION = 0x02,
+    BSCF_LASTDATANOTIFICATION = 0x04,
+    BSCF_DATAFULLYAVAILABLE = 0x08,
+    BSCF_AVAILABLEDATASIZEUNKNOWN = 0x10
+} BSCF;
+
+typedef struct _tagBINDINFO {
+    ULONG cbSize;
+    LPWSTR szExtraInfo;
+    STGMEDIUM stgmedData;
+    DWORD grfBindInfoF;
+    DWORD dwBindVerb;
+    LPWSTR szCustomVerb;
+    DWORD cbstgmedData;
+    DWORD dwOptions;
+    DWORD dwOptionsFlags;
+    DWORD dwCodePage;
+    SECURITY_ATTRIBUTES securityAttributes;
+    IID iid;
+    IUnknown* pUnk;
+    DWORD dwReserved;
+} BINDINFO;
+
+DEFINE_GUID(IID_IBinding, 0x79eac9c0, 0xbaf9, 0x11ce, 0x8c, 0x82, 0x00, 0xaa, 0x00, 0x4b, 0xa9, 0x0b);
+DEFINE_GUID(IID_IBindStatusCallback, 0x79eac9c1, 0xbaf9, 0x11ce, 0x8c, 0x82, 0x00, 0xaa, 0x00, 0x4b, 0xa9, 0x0b);
+
+interface IBinding : public IUnknown {
+    STDMETHOD(Abort)() PURE;
+    STDMETHOD(Suspend)() PURE;
+    STDMETHOD(Resume)() PURE;
+    STDMETHOD(SetPriority)(LONG nPriority) PURE;
+    STDMETHOD(GetPriority)(LONG* pnPriority) PURE;
+    STDMETHOD(GetBindResult)(CLSID* pclsidProtocol, DWORD* pdwResult, LPOLESTR* pszResult, DWORD* pdwReserved) PURE;
+};
+typedef IBinding* LPBINDING;
+
+interface IBindStatusCallback : public IUnknown {
+    STDMETHOD(OnStartBinding)(DWORD dwReserved, IBinding* pib) PURE;
+    STDMETHOD(GetPriority)(LONG* pnPriority) PURE;
+    STDMETHOD(OnLowResource)(DWORD reserved) PURE;
+    STDMETHOD(OnProgress)(ULONG ulProgress, ULONG ulProgressMax, ULONG ulStatusCode, LPCWSTR szStatusText) PURE;
+    STDMETHOD(OnStopBinding)(HRESULT hresult, LPCWSTR szError) PURE;
+    STDMETHOD(GetBindInfo)(DWORD* grfBINDF, BINDINFO* pbindinfo) PURE;
+    STDMETHOD(OnDataAvailable)(DWORD grfBSCF, DWORD dwSize, FORMATETC* pformatetc, STGMEDIUM* pstgmed) PURE;
+    STDMETHOD(OnObjectAvailable)(REFIID riid, IUnknown* punk) PURE;
+};
+typedef IBindStatusCallback* LPBINDSTATUSCALLBACK;
+
+STDAPI URLDownloadToFileA(LPUNKNOWN pCaller, LPCSTR szURL, LPCSTR szFileName, DWORD dwReserved,
+                          LPBINDSTATUSCALLBACK lpfnCB);
