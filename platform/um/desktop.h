@@ -114,7 +114,7 @@ void SetKeyToggled(int virtualKey, bool toggled);
 void SetKeyDown(int virtualKey, bool down);
 
 // Forgets scripts, records and key state, and unregisters the common control
-// classes (a fresh process).
+// classes and the program's own window classes (a fresh process).
 void ResetDesktop();
 
 }  // namespace umsim

@@ -197,6 +197,12 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                                 BOOL bWait);
 BOOL WINAPI CancelIo(HANDLE hFile);
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+// The user's folder for temporary files, with a trailing backslash.
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+// uUnique 0: finds a free name and creates the empty file.
+UINT WINAPI GetTempFileNameA(LPCSTR lpPathName, LPCSTR lpPrefixString, UINT uUnique, LPSTR lpTempFileName);
 
 #include <devioctl.h>
 
@@ -297,6 +303,18 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list args);
 int _snprintf(char* buffer, size_t count, const char* format, ...) __attribute__((format(printf, 3, 4)));
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t count);
+
+// The secure forms: a bad argument or a result that does not fit goes to
+// the invalid-parameter handler and leaves an empty result.
+typedef int errno_t;
+#define _TRUNCATE ((size_t)-1)
+#define STRUNCATE 80
+errno_t mbstowcs_s(size_t* pReturnValue, WCHAR* wcstr, size_t sizeInWords, const char* mbstr, size_t count);
+errno_t strcat_s(char* strDestination, size_t numberOfElements, const char* strSource);
+// The wide _vsnprintf (one runtime for kernel and user code): %s and %ls are
+// wide strings, %S and %hs narrow ones, "l" on an integer is 32 bits.
+int _vsnwprintf(WCHAR* buffer, size_t count, const WCHAR* format, va_list args);
+int _snwprintf(WCHAR* buffer, size_t count, const WCHAR* format, ...);
 
 #include <winnls.h>
 #include <winuser.h>

@@ -88,6 +88,8 @@ LPSTR WINAPI CharLowerA(LPSTR lpsz);
 #define WM_NOTIFY        0x004E
 #define WM_GETICON       0x007F
 #define WM_SETICON       0x0080
+#define WM_NCCREATE      0x0081
+#define WM_NCDESTROY     0x0082
 #define WM_INITDIALOG    0x0110
 #define WM_COMMAND       0x0111
 #define WM_TIMER         0x0113
@@ -258,6 +260,10 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
 BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
+#define QS_POSTMESSAGE 0x0008
+#define QS_SENDMESSAGE 0x0040
+BOOL WINAPI WaitMessage(void);
+DWORD WINAPI GetQueueStatus(UINT flags);
 BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
@@ -289,6 +295,115 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
 int WINAPI GetSystemMetrics(int nIndex);
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
 
+// Window classes and windows of a program's own.
+#define CS_VREDRAW    0x0001
+#define CS_HREDRAW    0x0002
+#define CS_DBLCLKS    0x0008
+#define CS_OWNDC      0x0020
+#define CS_NOCLOSE    0x0200
+#define CW_USEDEFAULT ((int)0x80000000)
+#define COLOR_WINDOW  5
+#define COLOR_BTNFACE 15
+
+typedef struct tagWNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    HICON hIconSm;
+} WNDCLASSEXA, *PWNDCLASSEXA, *LPWNDCLASSEXA;
+typedef struct tagWNDCLASSEXW {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+    HICON hIconSm;
+} WNDCLASSEXW, *PWNDCLASSEXW, *LPWNDCLASSEXW;
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA, *PWNDCLASSA, *LPWNDCLASSA;
+typedef struct tagWNDCLASSW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+} WNDCLASSW, *PWNDCLASSW, *LPWNDCLASSW;
+
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+typedef struct tagCREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTW, *LPCREATESTRUCTW;
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* lpwcx);
+ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* lpwcx);
+ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
+ATOM WINAPI RegisterClassW(const WNDCLASSW* lpWndClass);
+BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
+BOOL WINAPI UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance);
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam);
+HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam);
+#define CreateWindowA(c, n, s, x, y, w, h, p, m, i, l) CreateWindowExA(0L, c, n, s, x, y, w, h, p, m, i, l)
+#define CreateWindowW(c, n, s, x, y, w, h, p, m, i, l) CreateWindowExW(0L, c, n, s, x, y, w, h, p, m, i, l)
+LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI IsWindowEnabled(HWND hWnd);
 BOOL WINAPI IsWindow(HWND hWnd);
@@ -302,6 +417,14 @@ BOOL WINAPI DestroyWindow(HWND hWnd);
 #define GWL_STYLE       (-16)
 #define GWL_EXSTYLE     (-20)
 #define GWLP_USERDATA   (-21)
+#if UINTPTR_MAX <= 0xFFFFFFFFu
+// The pointer-less names exist for 32-bit programs only.
+#define GWL_WNDPROC     (-4)
+#define GWL_HINSTANCE   (-6)
+#define GWL_HWNDPARENT  (-8)
+#define GWL_ID          (-12)
+#define GWL_USERDATA    (-21)
+#endif
 #define DWLP_MSGRESULT  0
 #define DWLP_DLGPROC    (DWLP_MSGRESULT + sizeof(LRESULT))
 #define DWLP_USER       (DWLP_DLGPROC + sizeof(DLGPROC))
@@ -503,6 +626,16 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define LoadIcon LoadIconW
 #define LoadString LoadStringW
 #define LoadImage LoadImageW
+#define WNDCLASSEX WNDCLASSEXW
+#define WNDCLASS WNDCLASSW
+#define CREATESTRUCT CREATESTRUCTW
+#define RegisterClassEx RegisterClassExW
+#define RegisterClass RegisterClassW
+#define UnregisterClass UnregisterClassW
+#define CreateWindowEx CreateWindowExW
+#define CreateWindow CreateWindowW
+#define DefWindowProc DefWindowProcW
+#define MAKEINTATOM(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
 #else
 #define MessageBox MessageBoxA
 #define DialogBoxParam DialogBoxParamA
@@ -530,4 +663,14 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define LoadIcon LoadIconA
 #define LoadString LoadStringA
 #define LoadImage LoadImageA
+#define WNDCLASSEX WNDCLASSEXA
+#define WNDCLASS WNDCLASSA
+#define CREATESTRUCT CREATESTRUCTA
+#define RegisterClassEx RegisterClassExA
+#define RegisterClass RegisterClassA
+#define UnregisterClass UnregisterClassA
+#define CreateWindowEx CreateWindowExA
+#define CreateWindow CreateWindowA
+#define DefWindowProc DefWindowProcA
+#define MAKEINTATOM(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
 #endif

@@ -22,6 +22,22 @@ std::optional<std::string> HostFilePath(const char* path)
     return WindowsRoot::HostPath(path);
 }
 
+RootPath ResolveRootPath(const char* path)
+{
+    namespace fs = std::filesystem;
+    RootPath resolved;
+    auto host = path ? WindowsRoot::HostPath(path) : std::nullopt;
+    if (!host) return resolved;
+    resolved.host = *host;
+    std::error_code ec;
+    auto status = fs::status(*host, ec);
+    if (fs::is_directory(status)) resolved.state = PathState::Folder;
+    else if (fs::exists(status)) resolved.state = PathState::File;
+    else if (fs::is_directory(fs::path(*host).parent_path(), ec)) resolved.state = PathState::Missing;
+    else resolved.state = PathState::NoParent;
+    return resolved;
+}
+
 bool ReplaceHostFile(const std::string& from, const std::string& to, std::string* error)
 {
     namespace fs = std::filesystem;

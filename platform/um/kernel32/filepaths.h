@@ -15,6 +15,15 @@ constexpr char kInfDirectory[] = "C:\\Windows\\INF";
 
 std::optional<std::string> HostFilePath(const char* path);
 
+// What a path in the open virtual Windows root names, for the functions
+// that create and delete there (never a host path outside the root).
+enum class PathState { OutsideRoot, NoParent, Missing, File, Folder };
+struct RootPath {
+    PathState state = PathState::OutsideRoot;
+    std::string host;  // the host file, unless OutsideRoot
+};
+RootPath ResolveRootPath(const char* path);
+
 // The file's text as the A functions see it: an ANSI file as it is, a
 // UTF-16LE file (with its byte-order mark) converted to the ANSI code
 // page, a UTF-8 byte-order mark dropped, and the text cut at a NUL as

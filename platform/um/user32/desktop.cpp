@@ -191,6 +191,7 @@ void SetKeyDown(int virtualKey, bool down)
 void ResetDesktop()
 {
     ForgetCommonControlClasses();
+    ForgetWindowClasses();
     std::lock_guard lock(DesktopLock());
     TheScripts() = Scripts();
 }

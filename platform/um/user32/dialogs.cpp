@@ -52,13 +52,10 @@ const ClassName* FindClass(const NameOrOrdinal& name)
     return nullptr;
 }
 
-HWND Insert(std::shared_ptr<Window> window)
+bool Available(const ClassName& c)
 {
-    window->thread = std::this_thread::get_id();
-    window->enabled = !(window->style & WS_DISABLED);
-    HWND hwnd = reinterpret_cast<HWND>(InsertHandle(window));
-    window->self = hwnd;
-    return hwnd;
+    return (c.windowClass != WindowClass::Trackbar && c.windowClass != WindowClass::ProgressBar) ||
+           CommonControlClassRegistered(c.windowClass);
 }
 
 HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
@@ -69,8 +66,7 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     std::vector<const ClassName*> classes;
     for (const DialogItemTemplate& item : t.items) {
         const ClassName* c = FindClass(item.windowClass);
-        if (!c || ((c->windowClass == WindowClass::Trackbar || c->windowClass == WindowClass::ProgressBar) &&
-                   !CommonControlClassRegistered(c->windowClass))) {
+        if (!c || !Available(*c)) {
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
             return NULL;
         }
@@ -118,10 +114,10 @@ HWND CreateDialogWindow(const DialogTemplate& t, HINSTANCE instance, HWND owner,
     // The dialog first, so that each control knows its parent before it
     // is reachable; the dialog's child list is complete before anyone
     // learns the dialog's handle.
-    HWND hwnd = Insert(dialog);
+    HWND hwnd = InsertWindow(dialog);
     for (size_t i = 0; i < controls.size(); ++i) {
         controls[i]->parent = hwnd;
-        HWND child = Insert(controls[i]);
+        HWND child = InsertWindow(controls[i]);
         if (!focus && (t.items[i].style & WS_TABSTOP)) focus = child;
         dialog->children.push_back(child);
     }
@@ -184,6 +180,17 @@ std::optional<DialogTemplate> Parse(const void* data, size_t size)
 std::optional<DialogTemplate> InMemory(const void* memory) { return Parse(memory, memory ? kInMemoryTemplateLimit : 0); }
 
 }  // namespace
+
+bool FindSystemClass(const std::u16string& name, WindowClass* kind, std::u16string* canonical)
+{
+    NameOrOrdinal byName;
+    byName.name = name;
+    const ClassName* c = FindClass(byName);
+    if (!c || !Available(*c)) return false;
+    *kind = c->windowClass;
+    *canonical = c->name;
+    return true;
+}
 
 INT_PTR ModalDialog(const void* data, size_t size, HINSTANCE instance, HWND owner, DLGPROC proc, LPARAM param,
                     int resourceId)

@@ -24,6 +24,8 @@ const std::vector<int>* ButtonsOf(UINT type)
 int ShowMessageBox(HWND owner, std::string text, std::string caption, UINT type)
 {
     if (owner && !LookupWindow(owner, "MessageBox")) return 0;
+    // A message box runs a modal loop: messages other threads sent here run now.
+    ServeSentMessages();
     const std::vector<int>* buttons = ButtonsOf(type);
     if (!buttons) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -1,13 +1,11 @@
 // Sending and posting messages, and the thread's message loop.
 //
-// A sent message runs the window's procedure on the sending thread: the
-// dialog procedure with the default dialog handling behind it, or the
-// control's built-in procedure under DesktopLock(). Windows would run a
-// message sent from another thread on the window's own thread; here only
-// the built-in controls are safe that way (a progress bar a worker moves),
-// not a dialog procedure. Posted messages wait in one process-wide queue,
-// each for the thread that created its window, until that thread's modal
-// loop or GetMessage/PeekMessage takes them.
+// A sent message runs the window's procedure on the window's own thread
+// (sentmessages.cpp): the dialog procedure with the default dialog handling
+// behind it, a registered class's procedure, or the control's built-in
+// procedure under DesktopLock(). Posted messages wait in one process-wide
+// queue, each for the thread that created its window, until that thread's
+// modal loop or GetMessage/PeekMessage takes them.
 //
 // The A functions translate the text-carrying messages between the ANSI
 // code page and UTF-16, so every procedure sees wide text.
@@ -61,6 +59,28 @@ LRESULT TextMessage(Window& window, UINT message, WPARAM wParam, LPARAM lParam)
     return 0;
 }
 
+}  // namespace
+
+LRESULT DefaultWindowMessage(Window& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    std::lock_guard lock(DesktopLock());
+    switch (message) {
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH: return TextMessage(window, message, wParam, lParam);
+    case WM_SETICON: {
+        HICON& slot = wParam == ICON_SMALL ? window.smallIcon : window.bigIcon;
+        HICON previous = slot;
+        slot = reinterpret_cast<HICON>(lParam);
+        return reinterpret_cast<LRESULT>(previous);
+    }
+    case WM_GETICON: return reinterpret_cast<LRESULT>(wParam == ICON_SMALL ? window.smallIcon : window.bigIcon);
+    }
+    return 0;
+}
+
+namespace {
+
 // What the default dialog procedure does with what the dialog's own
 // procedure left alone.
 LRESULT DefaultDialogMessage(const std::shared_ptr<Window>& dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -77,29 +97,15 @@ LRESULT DefaultDialogMessage(const std::shared_ptr<Window>& dialog, UINT message
                      reinterpret_cast<LPARAM>(cancel ? cancel->self : nullptr));
         return 0;
     }
-    case WM_SETTEXT:
-    case WM_GETTEXT:
-    case WM_GETTEXTLENGTH: {
-        std::lock_guard lock(DesktopLock());
-        return TextMessage(*dialog, message, wParam, lParam);
     }
-    case WM_SETICON: {
-        std::lock_guard lock(DesktopLock());
-        HICON& slot = wParam == ICON_SMALL ? dialog->smallIcon : dialog->bigIcon;
-        HICON previous = slot;
-        slot = reinterpret_cast<HICON>(lParam);
-        return reinterpret_cast<LRESULT>(previous);
-    }
-    case WM_GETICON: {
-        std::lock_guard lock(DesktopLock());
-        return reinterpret_cast<LRESULT>(wParam == ICON_SMALL ? dialog->smallIcon : dialog->bigIcon);
-    }
-    }
-    return 0;
+    return DefaultWindowMessage(*dialog, message, wParam, lParam);
 }
 
-LRESULT Deliver(const std::shared_ptr<Window>& window, UINT message, WPARAM wParam, LPARAM lParam)
+}  // namespace
+
+LRESULT DeliverMessage(const std::shared_ptr<Window>& window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (window->windowProc) return window->windowProc(window->self, message, wParam, lParam);
     if (window->windowClass == WindowClass::Dialog) {
         INT_PTR handled = window->dialogProc ? window->dialogProc(window->self, message, wParam, lParam) : FALSE;
         if (!handled) return DefaultDialogMessage(window, message, wParam, lParam);
@@ -120,10 +126,12 @@ LRESULT Deliver(const std::shared_ptr<Window>& window, UINT message, WPARAM wPar
     }
 }
 
+namespace {
+
 LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
 {
     auto window = LookupWindow(hwnd, routine);
-    return window ? Deliver(window, message, wParam, lParam) : 0;
+    return window ? SendToOwner(window, message, wParam, lParam) : 0;
 }
 
 // The narrow form of a message whose text the procedures keep wide.
@@ -138,12 +146,12 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
     case CB_FINDSTRINGEXACT: {
         if (!lParam) break;
         std::u16string wide = FromAnsi(reinterpret_cast<const char*>(lParam));
-        return Deliver(window, message, wParam, reinterpret_cast<LPARAM>(wide.c_str()));
+        return SendToOwner(window, message, wParam, reinterpret_cast<LPARAM>(wide.c_str()));
     }
     case WM_GETTEXT:
     case WM_GETTEXTLENGTH: {
-        std::u16string wide(size_t(Deliver(window, WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
-        wide.resize(size_t(Deliver(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()))));
+        std::u16string wide(size_t(SendToOwner(window, WM_GETTEXTLENGTH, 0, 0)) + 1, u'\0');
+        wide.resize(size_t(SendToOwner(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(wide.data()))));
         std::string narrow = ToAnsi(wide);
         if (message == WM_GETTEXTLENGTH) return LRESULT(narrow.size());
         auto* buffer = reinterpret_cast<char*>(lParam);
@@ -155,10 +163,10 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
     }
     case CB_GETLBTEXT:
     case CB_GETLBTEXTLEN: {
-        LRESULT length = Deliver(window, CB_GETLBTEXTLEN, wParam, 0);
+        LRESULT length = SendToOwner(window, CB_GETLBTEXTLEN, wParam, 0);
         if (length < 0) return length;
         std::u16string wide(size_t(length) + 1, u'\0');
-        Deliver(window, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(wide.data()));
+        SendToOwner(window, CB_GETLBTEXT, wParam, reinterpret_cast<LPARAM>(wide.data()));
         wide.resize(size_t(length));
         std::string narrow = ToAnsi(wide);
         if (message == CB_GETLBTEXTLEN) return LRESULT(narrow.size());
@@ -168,7 +176,7 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
         return LRESULT(narrow.size());
     }
     }
-    return Deliver(window, message, wParam, lParam);
+    return SendToOwner(window, message, wParam, lParam);
 }
 
 bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
@@ -199,6 +207,7 @@ void DropPostedMessages(HWND hwnd)
 
 void PumpPostedMessages()
 {
+    ServeSentMessages();
     const std::thread::id self = std::this_thread::get_id();
     for (int delivered = 0;; ++delivered) {
         PostedMessage next{};
@@ -217,7 +226,7 @@ void PumpPostedMessages()
             queue.erase(it);
         }
         // A message for a window destroyed since is dropped, as Windows does.
-        if (auto window = PeekWindow(next.hwnd)) Deliver(window, next.message, next.wParam, next.lParam);
+        if (auto window = PeekWindow(next.hwnd)) DeliverMessage(window, next.message, next.wParam, next.lParam);
     }
 }
 
@@ -250,6 +259,13 @@ bool TakeMessage(LPMSG out, HWND filter, UINT low, UINT high, bool remove)
     return false;
 }
 
+bool PostedMessagesWaiting()  // under DesktopLock()
+{
+    const std::thread::id self = std::this_thread::get_id();
+    auto& queue = Queue();
+    return std::any_of(queue.begin(), queue.end(), [&](const PostedMessage& m) { return m.thread == self; });
+}
+
 BOOL Get(LPMSG msg, HWND filter, UINT low, UINT high, const char* routine)
 {
     if (!msg) {
@@ -257,12 +273,15 @@ BOOL Get(LPMSG msg, HWND filter, UINT low, UINT high, const char* routine)
         return -1;
     }
     if (filter && !LookupWindow(filter, routine)) return -1;
-    // Waits like Windows: until a message is posted to the thread. A
-    // modeless dialog's script (run when it is first visible) is the user.
+    // Waits like Windows: until a message is posted to the thread, serving
+    // sent ones meanwhile. A modeless dialog's script (run when it is first
+    // visible) is the user.
     for (;;) {
+        ServeSentMessages();
         while (RunModelessScripts()) {
         }
         std::unique_lock lock(DesktopLock());
+        if (SentMessagesWaiting()) continue;
         if (TakeMessage(msg, filter, low, high, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
         DesktopCondition().wait(lock);
     }
@@ -275,6 +294,7 @@ BOOL Peek(LPMSG msg, HWND filter, UINT low, UINT high, UINT flags, const char* r
         return FALSE;
     }
     if (filter && !LookupWindow(filter, routine)) return FALSE;
+    ServeSentMessages();
     while (RunModelessScripts()) {
     }
     std::lock_guard lock(DesktopLock());
@@ -302,6 +322,29 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
     return umsim::Peek(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg, "PeekMessageA");
+}
+
+DWORD WINAPI GetQueueStatus(UINT flags)
+{
+    std::lock_guard lock(umsim::DesktopLock());
+    DWORD status = umsim::SentMessagesWaiting() ? QS_SENDMESSAGE : 0;
+    if (umsim::PostedMessagesWaiting()) status |= QS_POSTMESSAGE;
+    // What is waiting, and (not tracked apart here) what came since the last call.
+    status &= flags;
+    return status << 16 | status;
+}
+
+BOOL WINAPI WaitMessage(void)
+{
+    for (;;) {
+        umsim::ServeSentMessages();
+        while (umsim::RunModelessScripts()) {
+        }
+        std::unique_lock lock(umsim::DesktopLock());
+        if (umsim::SentMessagesWaiting()) continue;
+        if (umsim::PostedMessagesWaiting()) return TRUE;
+        umsim::DesktopCondition().wait(lock);
+    }
 }
 
 // Keyboard messages are never queued here, so there is nothing to translate.

@@ -236,7 +236,8 @@ void DrawControl(Grid& grid, const Window& w)
                    U"[" + std::u32string(size_t(filled), U'#') + std::u32string(size_t(inner - filled), U'.') + U"]");
         return;
     }
-    case WindowClass::Dialog: return;
+    case WindowClass::Dialog:
+    case WindowClass::Custom: return;  // a window of a program's own class paints itself
     }
 }
 

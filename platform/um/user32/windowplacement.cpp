@@ -1,5 +1,6 @@
-// Showing and placing windows on a screen of fixed size. Only dialogs have
-// a place of their own; a control's follows from its dialog's.
+// Showing and placing windows on a screen of fixed size. Dialogs and
+// windows of registered classes have a place of their own; a control's
+// follows from its dialog's.
 #include "um/user32/window.h"
 
 namespace {
@@ -33,7 +34,7 @@ BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
     auto window = umsim::LookupWindow(hWnd, "GetWindowRect");
     if (!window || !lpRect) return FALSE;
-    auto dialog = window->windowClass == umsim::WindowClass::Dialog ? window : umsim::PeekWindow(window->parent);
+    auto dialog = umsim::HasFrame(*window) ? window : umsim::PeekWindow(window->parent);
     std::lock_guard lock(umsim::DesktopLock());
     *lpRect = dialog ? dialog->frame : RECT{};
     if (window != dialog) {
@@ -48,7 +49,7 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
     UNREFERENCED_PARAMETER(hWndInsertAfter);  // one window over another is not modelled
     auto window = umsim::LookupWindow(hWnd, "SetWindowPos");
     if (!window) return FALSE;
-    if (window->windowClass != umsim::WindowClass::Dialog) return TRUE;  // controls stay where the template put them
+    if (!umsim::HasFrame(*window)) return TRUE;  // controls stay where the template put them
     std::lock_guard lock(umsim::DesktopLock());
     RECT& frame = window->frame;
     if (!(uFlags & SWP_NOSIZE)) frame.right = frame.left + cx, frame.bottom = frame.top + cy;

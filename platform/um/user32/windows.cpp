@@ -35,6 +35,16 @@ std::shared_ptr<Window> ChildById(const Window& dialog, int id)
     return nullptr;
 }
 
+HWND InsertWindow(const std::shared_ptr<Window>& window)
+{
+    window->thread = std::this_thread::get_id();
+    window->enabled = !(window->style & WS_DISABLED);
+    HWND hwnd = reinterpret_cast<HWND>(InsertHandle(window));
+    window->self = hwnd;
+    AdoptWindow(window);
+    return hwnd;
+}
+
 namespace {
 std::vector<HWND>& Dialogs()  // under DesktopLock()
 {
@@ -60,12 +70,19 @@ void DestroyWindowTree(HWND hwnd)
     auto window = PeekWindow(hwnd);
     if (!window) return;
     for (HWND child : window->children) DestroyWindowTree(child);
+    std::vector<HWND> laterChildren;
+    {
+        std::lock_guard lock(DesktopLock());
+        laterChildren.swap(window->laterChildren);
+    }
+    for (HWND child : laterChildren) DestroyWindowTree(child);
     {
         std::lock_guard lock(DesktopLock());
         window->destroyed = true;
         auto& dialogs = Dialogs();
         dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), hwnd), dialogs.end());
     }
+    DesktopCondition().notify_all();  // senders waiting for it give up
     DropPostedMessages(hwnd);
     RemoveHandle(reinterpret_cast<HANDLE>(hwnd), "DestroyWindow");
 }
@@ -86,7 +103,13 @@ BOOL WINAPI DestroyWindow(HWND hWnd)
 {
     auto window = LookupWindow(hWnd, "DestroyWindow");
     if (!window) return FALSE;
-    if (window->dialogProc) window->dialogProc(hWnd, WM_DESTROY, 0, 0);
+    // Only the thread that created a window may destroy it.
+    if (window->thread != std::this_thread::get_id()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (window->dialogProc || window->windowProc) umsim::DeliverMessage(window, WM_DESTROY, 0, 0);
+    if (window->windowProc) umsim::DeliverMessage(window, WM_NCDESTROY, 0, 0);
     umsim::DestroyWindowTree(hWnd);
     return TRUE;
 }

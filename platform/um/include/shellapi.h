@@ -1,0 +1,24 @@
+// Shell functions: opening a file as the user would by double-clicking it.
+#pragma once
+
+#include <windows.h>
+
+// ShellExecute's results at or below 32 are errors; a few share the values
+// of Win32 codes (ERROR_BAD_FORMAT).
+#define SE_ERR_FNF             2
+#define SE_ERR_PNF             3
+#define SE_ERR_ACCESSDENIED    5
+#define SE_ERR_OOM             8
+#define SE_ERR_DLLNOTFOUND     32
+#define SE_ERR_SHARE           26
+#define SE_ERR_ASSOCINCOMPLETE 27
+#define SE_ERR_DDETIMEOUT      28
+#define SE_ERR_DDEFAIL         29
+#define SE_ERR_DDEBUSY         30
+#define SE_ERR_NOASSOC         31
+
+HINSTANCE WINAPI ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
+                               LPCSTR lpDirectory, INT nShowCmd);
+#ifndef UNICODE
+#define ShellExecute ShellExecuteA
+#endif
