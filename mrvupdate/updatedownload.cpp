@@ -24,6 +24,7 @@ struct DownloadJob {
     char url[kAnswerBufferSize];  // written before the worker starts
     char target[MAX_PATH];        // written before the worker starts
     DWORD callerThread;           // written before the worker starts
+    HMODULE library;              // the worker's hold on this library; written before it starts
     Progress progress;
     std::atomic<int> result{-1};  // written once, by the worker
     std::atomic<LONG> holders{2};
@@ -59,8 +60,20 @@ DWORD WINAPI DownloadWorker(LPVOID parameter)
     // The caller's loop looks at the result after each message; without
     // one of its own it would wait for whatever came next.
     PostThreadMessageW(job->callerThread, WM_NULL, 0, 0);
+    HMODULE library = job->library;
     job->Release();
+    // The caller may unload the library as soon as it has the result; the
+    // worker lets go of it only once none of its code runs any more.
+    if (library) FreeLibraryAndExitThread(library, 0);
     return 0;
+}
+
+// A hold on this library for the worker, NULL when none can be taken.
+HMODULE HoldLibrary()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(g_updateModule, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? LoadLibraryA(path) : NULL;
 }
 
 void CentreOnScreen(HWND window)
@@ -121,11 +134,13 @@ int DownloadAndStartInstaller(void* parentWindow, const char* url)
     ShowWindow(dialog, SW_SHOWNORMAL);
     SetForegroundWindow(dialog);
 
+    job->library = HoldLibrary();
     HANDLE worker = CreateThread(NULL, 0, DownloadWorker, job, 0, NULL);
     if (worker) {
         CloseHandle(worker);
         WaitForDownload(*job);
     } else {
+        if (job->library) FreeLibrary(job->library);
         job->result.store(1);
         job->Release();  // the worker's hold
     }

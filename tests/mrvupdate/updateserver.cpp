@@ -6,11 +6,13 @@ namespace updatetest {
 
 UpdateServer::UpdateServer()
 {
-    m_server.set_logger([this](const httplib::Request& request, const httplib::Response&) {
+    // Kept before the answer goes out, so a request is on record by the
+    // time its client has the answer.
+    m_server.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
         std::lock_guard lock(m_mutex);
-        std::string target = request.target;
-        m_requests.push_back({request.method, target, request.get_header_value("Host"),
+        m_requests.push_back({request.method, request.target, request.get_header_value("Host"),
                               request.get_header_value("User-Agent")});
+        return httplib::Server::HandlerResponse::Unhandled;
     });
     m_server.Get("/versioncheck/", [this](const httplib::Request&, httplib::Response& response) {
         std::lock_guard lock(m_mutex);
