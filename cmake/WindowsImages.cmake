@@ -150,6 +150,7 @@ endfunction()
 add_subdirectory(avstream-usb/wdm)
 add_subdirectory(avstream-usb/setuplib)
 add_subdirectory(avstream-usb/coinstaller)
+add_subdirectory(mrvupdate)
 # The ASIO driver is a 64-bit deliverable: mrvusbasio.dll with its client
 # library, checked like the kernel driver's image.
 if(MRV_PE_MACHINE STREQUAL "x64")

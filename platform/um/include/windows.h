@@ -138,6 +138,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
 void WINAPI Sleep(DWORD dwMilliseconds);
 
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
+[[noreturn]] void WINAPI ExitThread(DWORD dwExitCode);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                            LPDWORD lpThreadId);
@@ -233,6 +234,9 @@ BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* OldValue);
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID OlValue);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+// Frees the module and ends the calling thread, never returning into the
+// module's code: how a thread stops holding the module it runs in.
+[[noreturn]] void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode);
 
 // Resources: type and name are ids (MAKEINTRESOURCE) or names.
 HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType);

@@ -130,6 +130,7 @@ typedef struct tagNMHDR {
 #define WS_TABSTOP      0x00010000L
 #define WS_MINIMIZEBOX  0x00020000L
 #define WS_MAXIMIZEBOX  0x00010000L
+#define WS_OVERLAPPEDWINDOW (WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)
 
 #define WS_EX_DLGMODALFRAME  0x00000001L
 #define WS_EX_NOPARENTNOTIFY 0x00000004L
@@ -270,6 +271,8 @@ LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
 BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
 void WINAPI PostQuitMessage(int nExitCode);
+BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 #define SW_HIDE          0
 #define SW_SHOWNORMAL    1
@@ -616,6 +619,7 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define DispatchMessage DispatchMessageW
 #define IsDialogMessage IsDialogMessageW
 #define PostMessage PostMessageW
+#define PostThreadMessage PostThreadMessageW
 #define SetWindowText SetWindowTextW
 #define GetWindowText GetWindowTextW
 #define GetWindowTextLength GetWindowTextLengthW
@@ -653,6 +657,7 @@ HANDLE WINAPI LoadImageW(HINSTANCE hInst, LPCWSTR name, UINT type, int cx, int c
 #define DispatchMessage DispatchMessageA
 #define IsDialogMessage IsDialogMessageA
 #define PostMessage PostMessageA
+#define PostThreadMessage PostThreadMessageA
 #define SetWindowText SetWindowTextA
 #define GetWindowText GetWindowTextA
 #define GetWindowTextLength GetWindowTextLengthA

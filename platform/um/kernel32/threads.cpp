@@ -1,10 +1,18 @@
 // Threads: CreateThread (optionally suspended), ResumeThread, priorities,
 // exit codes, and waiting on a thread handle until it ends.
 //
+// ExitThread and FreeLibraryAndExitThread unwind the thread's routine back
+// to its start, which then frees the module: so the module's code and its
+// unwind tables stay mapped until nothing of the thread runs in it.
+//
 // TerminateThread can only end a thread that never ran (created suspended
 // and not resumed yet): a running host thread cannot be stopped safely, so
 // for one the call fails with ERROR_NOT_SUPPORTED.
+#include "um/bridge/kernelbridge.h"
 #include "um/handletable.h"
+
+#include <cstdlib>
+#include <string>
 
 #include <thread>
 
@@ -12,6 +20,24 @@ namespace umsim {
 namespace {
 
 const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(LONG_PTR(-2));
+
+// What ExitThread throws to the thread's start; not an exception any
+// program code could mean to catch.
+struct ThreadExit {
+    DWORD code;
+    HMODULE module;  // freed once the routine is unwound; NULL: none
+};
+
+thread_local bool t_createdThread = false;
+
+[[noreturn]] void EndThread(DWORD code, HMODULE module, const char* routine)
+{
+    if (!t_createdThread) {
+        bridge::ReportViolation("thread", std::string(routine) + ": only a thread made by CreateThread ends here");
+        std::abort();
+    }
+    throw ThreadExit{code, module};
+}
 
 class ThreadObject : public Waitable {
 public:
@@ -26,7 +52,14 @@ public:
     {
         m_started = true;
         std::thread([self] {
-            DWORD code = self->m_start(self->m_parameter);
+            t_createdThread = true;
+            DWORD code;
+            try {
+                code = self->m_start(self->m_parameter);
+            } catch (const ThreadExit& exit) {
+                code = exit.code;
+                if (exit.module) FreeLibrary(exit.module);
+            }
             std::lock_guard lock(WaitLock());
             self->m_exitCode = code;
             self->m_finished = true;
@@ -81,6 +114,13 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
     }
     SetLastError(ERROR_SUCCESS);
     return handle;
+}
+
+void WINAPI ExitThread(DWORD dwExitCode) { umsim::EndThread(dwExitCode, NULL, "ExitThread"); }
+
+void WINAPI FreeLibraryAndExitThread(HMODULE hLibModule, DWORD dwExitCode)
+{
+    umsim::EndThread(dwExitCode, hLibModule, "FreeLibraryAndExitThread");
 }
 
 DWORD WINAPI ResumeThread(HANDLE hThread)

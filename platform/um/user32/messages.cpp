@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 
 namespace umsim {
 namespace {
@@ -259,6 +260,19 @@ bool TakeMessage(LPMSG out, HWND filter, UINT low, UINT high, bool remove)
     return false;
 }
 
+// The threads that have a message queue, by their Windows thread id: those
+// that have waited for or peeked at messages. Under DesktopLock().
+std::map<DWORD, std::thread::id>& QueueThreads()
+{
+    static auto* threads = new std::map<DWORD, std::thread::id>;
+    return *threads;
+}
+
+void HaveMessageQueue()  // under DesktopLock()
+{
+    QueueThreads()[GetCurrentThreadId()] = std::this_thread::get_id();
+}
+
 bool PostedMessagesWaiting()  // under DesktopLock()
 {
     const std::thread::id self = std::this_thread::get_id();
@@ -281,6 +295,7 @@ BOOL Get(LPMSG msg, HWND filter, UINT low, UINT high, const char* routine)
         while (RunModelessScripts()) {
         }
         std::unique_lock lock(DesktopLock());
+        HaveMessageQueue();
         if (SentMessagesWaiting()) continue;
         if (TakeMessage(msg, filter, low, high, true)) return msg->message == WM_QUIT ? FALSE : TRUE;
         DesktopCondition().wait(lock);
@@ -298,6 +313,7 @@ BOOL Peek(LPMSG msg, HWND filter, UINT low, UINT high, UINT flags, const char* r
     while (RunModelessScripts()) {
     }
     std::lock_guard lock(DesktopLock());
+    HaveMessageQueue();
     return TakeMessage(msg, filter, low, high, (flags & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
@@ -384,6 +400,26 @@ void WINAPI PostQuitMessage(int nExitCode)
     std::lock_guard lock(umsim::DesktopLock());
     umsim::Queue().push_back({NULL, WM_QUIT, WPARAM(nExitCode), 0, std::this_thread::get_id()});
     umsim::DesktopCondition().notify_all();
+}
+
+// A message for the thread itself, not for one of its windows: its loop
+// gets it with a null window.
+BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    std::lock_guard lock(umsim::DesktopLock());
+    auto thread = umsim::QueueThreads().find(idThread);
+    if (thread == umsim::QueueThreads().end()) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    umsim::Queue().push_back({NULL, Msg, wParam, lParam, thread->second});
+    umsim::DesktopCondition().notify_all();
+    return TRUE;
+}
+
+BOOL WINAPI PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    return PostThreadMessageW(idThread, Msg, wParam, lParam);
 }
 
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)

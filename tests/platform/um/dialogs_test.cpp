@@ -375,6 +375,17 @@ TEST_F(Dialogs, AModelessDialogIsPlayedFromItsThreadsMessageLoop)
     EXPECT_TRUE(cancelled) << "the script pressed Cancel once the dialog was visible";
     EXPECT_EQ(umsim::Dialog(dialog).Position(kDownloadProgress), 150);
 
+    // A worker may instead wake the loop with a message for the thread.
+    const DWORD self = GetCurrentThreadId();
+    std::thread([self] { EXPECT_TRUE(PostThreadMessageW(self, WM_NULL, 5, 0)); }).join();
+    EXPECT_EQ(GetMessageW(&msg, NULL, 0, 0), TRUE);
+    EXPECT_EQ(msg.hwnd, nullptr);
+    EXPECT_EQ(msg.wParam, 5u);
+    std::thread([] {
+        EXPECT_FALSE(PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0)) << "a thread without a queue";
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_THREAD_ID));
+    }).join();
+
     PostQuitMessage(3);
     EXPECT_TRUE(PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(GetMessageW(&msg, NULL, 0, 0), FALSE);

@@ -11,7 +11,50 @@ DWORD WINAPI SignalAndReturn(LPVOID parameter)
     return 42;
 }
 
+struct Unwound {
+    bool* flag;
+    ~Unwound() { *flag = true; }
+};
+
+DWORD WINAPI ExitFromInside(LPVOID parameter)
+{
+    Unwound guard{static_cast<bool*>(parameter)};
+    ExitThread(7);
+}
+
+DWORD WINAPI FreeOwnModuleAndExit(LPVOID parameter)
+{
+    FreeLibraryAndExitThread(static_cast<HMODULE>(parameter), 9);
+}
+
 }  // namespace
+
+TEST(Threads, ExitThreadEndsTheThreadWithItsCodeAfterUnwinding)
+{
+    bool unwound = false;
+    HANDLE thread = CreateThread(NULL, 0, ExitFromInside, &unwound, 0, NULL);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_TRUE(unwound);
+    CloseHandle(thread);
+}
+
+// A thread running on a hold of the module frees it as it ends: the last
+// hold, so the module is unloaded.
+TEST(Threads, FreeLibraryAndExitThreadLetsGoOfTheModule)
+{
+    HMODULE module = LoadLibraryA(MRV_TEST_MODULE);
+    ASSERT_NE(module, nullptr);
+    HANDLE thread = CreateThread(NULL, 0, FreeOwnModuleAndExit, module, 0, NULL);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 9u);
+    EXPECT_EQ(GetModuleHandleA(MRV_TEST_MODULE), nullptr);
+    CloseHandle(thread);
+}
 
 TEST(Threads, ASuspendedThreadRunsOnlyAfterResume)
 {
