@@ -15,6 +15,8 @@ constexpr SHORT kIoTypeDevice = 3;
 constexpr size_t kExtensionAlignment = 16;
 
 struct DeviceStacks {
+    // Guards the stacks and every driver's list of device objects, which
+    // devices of one driver created and deleted on different threads share.
     std::mutex mutex;
     std::map<PDEVICE_OBJECT, PDEVICE_OBJECT> attachedTo;  // device -> the device below it
 };
@@ -58,8 +60,11 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize, 
     device->DeviceExtension = DeviceExtensionSize ? reinterpret_cast<PUCHAR>(device) + objectSize : NULL;
     device->DeviceType = DeviceType;
     device->StackSize = 1;
-    device->NextDevice = DriverObject->DeviceObject;
-    DriverObject->DeviceObject = device;
+    {
+        std::lock_guard lock(TheStacks().mutex);
+        device->NextDevice = DriverObject->DeviceObject;
+        DriverObject->DeviceObject = device;
+    }
     *DeviceObject = device;
     return STATUS_SUCCESS;
 }
@@ -86,6 +91,7 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject)
         return;
     }
     if (PDRIVER_OBJECT driver = DeviceObject->DriverObject) {
+        std::lock_guard lock(TheStacks().mutex);
         for (PDEVICE_OBJECT* link = &driver->DeviceObject; *link; link = &(*link)->NextDevice) {
             if (*link == DeviceObject) {
                 *link = DeviceObject->NextDevice;
