@@ -277,15 +277,22 @@ void* Dialog::SmallIcon() const
 }
 
 // ---- Dialog: acting --------------------------------------------------------
-// Each action ends by delivering what it made the procedure post, as the
-// dialog's message loop would before the user's next move.
+// Each action on a modal dialog ends by delivering what it made the
+// procedure post, as the dialog's message loop would before the user's next
+// move. A modeless dialog's posts wait for its program's own loop, which
+// may be waiting for one of them.
+static void DeliverPostedAfterAction(void* dialog)
+{
+    auto window = PeekWindow(Hwnd(dialog));
+    if (window && window->modal) PumpPostedMessages();
+}
 
 bool Dialog::Press(int id)
 {
     auto button = Actionable(m_hwnd, id, {WindowClass::Button});
     if (!button) return false;
     Notify(*button, BN_CLICKED);
-    PumpPostedMessages();
+    DeliverPostedAfterAction(m_hwnd);
     return true;
 }
 
@@ -312,7 +319,7 @@ bool Dialog::MoveTrackbar(int id, int position)
     SendMessageW(dialog, scroll, MAKEWPARAM(TB_ENDTRACK, 0), hwnd);
     NMHDR released{trackbar->self, UINT_PTR(id), NM_RELEASEDCAPTURE};
     SendMessageW(dialog, WM_NOTIFY, WPARAM(id), reinterpret_cast<LPARAM>(&released));
-    PumpPostedMessages();
+    DeliverPostedAfterAction(m_hwnd);
     return true;
 }
 
@@ -326,7 +333,7 @@ bool Dialog::Pick(int id, int index)
     }
     SendMessageW(combo->self, CB_SETCURSEL, WPARAM(index), 0);
     Notify(*combo, CBN_SELCHANGE);
-    PumpPostedMessages();
+    DeliverPostedAfterAction(m_hwnd);
     return true;
 }
 
@@ -346,7 +353,7 @@ bool Dialog::Type(int id, const std::string& text)
     std::u16string wide = FromUtf8(text);
     SendMessageW(edit->self, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()));
     Notify(*edit, EN_CHANGE);
-    PumpPostedMessages();
+    DeliverPostedAfterAction(m_hwnd);
     return true;
 }
 
@@ -359,7 +366,7 @@ bool Dialog::Close()
         return false;
     }
     SendMessageW(window->self, WM_CLOSE, 0, 0);
-    PumpPostedMessages();
+    DeliverPostedAfterAction(m_hwnd);
     return true;
 }
 
