@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "scratchwindowsroot.h"
 #include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,11 +58,9 @@ class DriverSelection : public testing::TestWithParam<SelectionCase> {
 protected:
     void SetUp() override
     {
-        m_directory = std::filesystem::path(testing::TempDir()) / "coinstaller_driverselection_test";
-        std::filesystem::remove_all(m_directory);
-        m_root = std::make_unique<umsim::WindowsRoot>(m_directory.string());
-        ASSERT_TRUE(m_root->Opened()) << m_root->Error();
-        ASSERT_TRUE(m_root->InstallFile(MRV_COINSTALLER_MODULE, "C:\\Windows\\System32\\mrvusbaudio_coinst.dll"));
+        m_root.emplace("coinstaller_driverselection_test");
+        ASSERT_TRUE(m_root->Root().Opened()) << m_root->Root().Error();
+        ASSERT_TRUE(m_root->Root().InstallFile(MRV_COINSTALLER_MODULE, "C:\\Windows\\System32\\mrvusbaudio_coinst.dll"));
         m_module = LoadLibraryA("mrvusbaudio_coinst.dll");
         ASSERT_NE(m_module, nullptr);
         m_entry = reinterpret_cast<PCOINSTALLER_ROUTINE>(
@@ -81,7 +81,6 @@ protected:
         if (m_set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(m_set);
         if (m_module) FreeLibrary(m_module);
         m_root.reset();
-        std::filesystem::remove_all(m_directory);
     }
 
     void WriteInf(const std::string& name, const std::string& text)
@@ -119,8 +118,7 @@ protected:
         return nodes;
     }
 
-    std::filesystem::path m_directory;
-    std::unique_ptr<umsim::WindowsRoot> m_root;
+    std::optional<umtest::ScratchWindowsRoot> m_root;
     HMODULE m_module = NULL;
     PCOINSTALLER_ROUTINE m_entry = nullptr;
     HDEVINFO m_set = INVALID_HANDLE_VALUE;

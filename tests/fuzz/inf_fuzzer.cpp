@@ -6,11 +6,10 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "fuzzinffile.h"
 #include "um/kernel32/filepaths.h"
 #include "um/setupapi/infparser.h"
 #include "um/umverifier.h"
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -24,9 +23,7 @@ constexpr char kCanary = '\x5A';
 
 const std::string& InfPath()
 {
-    // In memory where the system offers it: the target opens the file often.
-    static const std::string path =
-        std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/inf_fuzzer_" + std::to_string(getpid()) + ".inf";
+    static const std::string path = FuzzInfPath("inf_fuzzer");
     return path;
 }
 
@@ -106,10 +103,7 @@ void ReadAsProfile(const umsim::InfText& parsed)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     size_t handles = umsim::OpenHandleCount();
-    FILE* file = fopen(InfPath().c_str(), "wb");
-    if (!file) return 0;
-    fwrite(data, 1, size, file);
-    fclose(file);
+    if (!WriteFuzzInf(InfPath(), data, size)) return 0;
 
     // The text as SetupAPI reads it; its parse names the sections to walk
     // (the API has no list of them) and must agree with the open.

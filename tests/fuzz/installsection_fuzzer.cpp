@@ -5,11 +5,10 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "fuzzinffile.h"
 #include "um/bridge/kernelbridge.h"
 #include "um/setupapi/installsection.h"
 #include "um/umverifier.h"
-
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,8 +18,7 @@ namespace {
 
 const std::string& InfPath()
 {
-    static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                                    "/installsection_fuzzer_" + std::to_string(getpid()) + ".inf";
+    static const std::string path = FuzzInfPath("installsection_fuzzer");
     return path;
 }
 
@@ -37,10 +35,7 @@ void ClearRegistry()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     size_t handles = umsim::OpenHandleCount();
-    FILE* file = fopen(InfPath().c_str(), "wb");
-    if (!file) return 0;
-    fwrite(data, 1, size, file);
-    fclose(file);
+    if (!WriteFuzzInf(InfPath(), data, size)) return 0;
     ClearRegistry();
     HINF inf = SetupOpenInfFileA(InfPath().c_str(), NULL, INF_STYLE_WIN4, NULL);
     if (inf == INVALID_HANDLE_VALUE) return 0;

@@ -7,6 +7,7 @@
 #include "um/desktop.h"
 #include "um/network.h"
 #include "um/shell.h"
+#include "scratchwindowsroot.h"
 #include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,10 +60,8 @@ class CheckForUpdatesTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_directory = std::filesystem::path(testing::TempDir()) / "checkforupdates_test";
-        std::filesystem::remove_all(m_directory);
-        m_root = std::make_unique<umsim::WindowsRoot>(m_directory.string());
-        ASSERT_TRUE(m_root->Opened());
+        m_root.emplace("checkforupdates_test");
+        ASSERT_TRUE(m_root->Root().Opened());
         ASSERT_TRUE(umsim::AddHostsEntry("127.0.0.1", kServer));
         umsim::MapTcpPort(80, uint16_t(m_server.Port()));
         umsim::ResetDesktop();
@@ -86,7 +86,6 @@ protected:
         umsim::ResetDesktop();
         umsim::ResetShell();
         m_root.reset();
-        std::filesystem::remove_all(m_directory);
     }
 
     int Check(const char* brand = "Marvolan", int productId = 16, const char* version = "1.5.4")
@@ -121,8 +120,7 @@ protected:
         return folders;
     }
 
-    std::filesystem::path m_directory;
-    std::unique_ptr<umsim::WindowsRoot> m_root;
+    std::optional<umtest::ScratchWindowsRoot> m_root;
     updatetest::UpdateServer m_server;
     HMODULE m_module = NULL;
     CheckForUpdatesRoutine m_check = nullptr;

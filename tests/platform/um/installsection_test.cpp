@@ -6,6 +6,7 @@
 #include <setupapi.h>
 
 #include "um/setupapi/installsection.h"
+#include "scratchwindowsroot.h"
 #include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
@@ -23,10 +25,8 @@ class InstallSection : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_directory = std::filesystem::path(testing::TempDir()) / "installsection_test";
-        std::filesystem::remove_all(m_directory);
-        m_root = std::make_unique<umsim::WindowsRoot>(m_directory.string());
-        ASSERT_TRUE(m_root->Opened()) << m_root->Error();
+        m_root.emplace("installsection_test");
+        ASSERT_TRUE(m_root->Root().Opened()) << m_root->Root().Error();
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &m_hkr, NULL),
                   ERROR_SUCCESS);
     }
@@ -34,7 +34,6 @@ protected:
     {
         RegCloseKey(m_hkr);
         m_root.reset();
-        std::filesystem::remove_all(m_directory);
     }
 
     // Runs [Install] of an INF made of `sections` (a [Version] is added).
@@ -67,8 +66,7 @@ protected:
         return Value(m_hkr, subkey, name, type);
     }
 
-    std::filesystem::path m_directory;
-    std::unique_ptr<umsim::WindowsRoot> m_root;
+    std::optional<umtest::ScratchWindowsRoot> m_root;
     HKEY m_hkr = NULL;
 };
 

@@ -2,6 +2,7 @@
 // deleting in the virtual Windows root, with Windows' errors.
 #include <windows.h>
 
+#include "scratchwindowsroot.h"
 #include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <optional>
 #include <string>
 
 namespace {
@@ -17,10 +19,8 @@ class TempFiles : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_directory = std::filesystem::path(testing::TempDir()) / "tempfiles_test";
-        std::filesystem::remove_all(m_directory);
-        m_root = std::make_unique<umsim::WindowsRoot>(m_directory.string());
-        ASSERT_TRUE(m_root->Opened()) << m_root->Error();
+        m_root.emplace("tempfiles_test");
+        ASSERT_TRUE(m_root->Root().Opened()) << m_root->Root().Error();
     }
     void TearDown() override { m_root.reset(); }
 
@@ -31,8 +31,7 @@ protected:
         return path;
     }
 
-    std::filesystem::path m_directory;
-    std::unique_ptr<umsim::WindowsRoot> m_root;
+    std::optional<umtest::ScratchWindowsRoot> m_root;
 };
 
 TEST_F(TempFiles, TheTempPathFollowsTheBufferSizeContract)
