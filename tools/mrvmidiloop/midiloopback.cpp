@@ -10,6 +10,10 @@ namespace {
 constexpr size_t kWritesQueued = 64;
 constexpr size_t kReadsQueued = 32;
 constexpr ULONG kReadFrameBytes = 256;
+// MIDI bytes written but not yet read back. The echoing device holds only
+// so many packets for its IN pipe and drops the rest, as a real one would
+// when its output runs ahead of its input: the writer waits for the loop.
+constexpr uint64_t kBytesInFlight = 4096;
 // Bus frames without a byte arriving, once everything is written, before
 // the run gives up on what is missing.
 constexpr uint64_t kStallFrames = 20000;
@@ -44,7 +48,8 @@ LoopbackResult RunMidiLoopback(KernelRig& rig, const MidiPinPair& pins, MidiMix&
         return got.other.size() >= sent.other.size() && got.realTime.size() >= sent.realTime.size();
     };
     while (result.messages < messages || out.Queued() > 0 || !complete()) {
-        while (result.messages < messages && out.Queued() < kWritesQueued) {
+        while (result.messages < messages && out.Queued() < kWritesQueued &&
+               result.bytesSent - result.bytesReceived < kBytesInFlight) {
             const MidiBytes message = mix.Next();
             sent.Add(message);
             result.bytesSent += message.size();
