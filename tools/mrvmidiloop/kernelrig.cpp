@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cstring>
 
+// Bus frames between the device hearing a sample and sending it back.
+constexpr ULONG kLoopDelayFrames = 2;
+
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
 namespace {
@@ -65,6 +68,7 @@ NTSTATUS KernelRig::Plug(uint16_t product)
     }
     auto device = hardware::MakeDevice(product);
     device->EchoMidi(true);
+    device->LoopBackAudio(kLoopDelayFrames);
     m_hardware = device.get();
     m_busDevice = &m_bus.Plug(std::move(device));
     const std::string instance = "USB\\VID_3A1E&PID_RIG\\plug" + std::to_string(++m_plugs);
