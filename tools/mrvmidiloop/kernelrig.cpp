@@ -90,6 +90,12 @@ void KernelRig::Unplug()
     m_hardware = nullptr;
 }
 
+void KernelRig::SurpriseUnplug()
+{
+    m_bus.Unplug(*m_busDevice);
+    Unplug();
+}
+
 std::string KernelRig::UnloadAndCheckLeaks()
 {
     if (Plugged()) Unplug();

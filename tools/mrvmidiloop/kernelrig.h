@@ -31,6 +31,10 @@ public:
 
     NTSTATUS Plug(uint16_t product);
     void Unplug();
+    // The device pulled out while clients still hold pins: the bus fails
+    // its requests, then the system removes it and closes what was left
+    // open (kernel clients hold no reference on the stack).
+    void SurpriseUnplug();
     bool Plugged() const { return m_busDevice != nullptr; }
     // Unloads the driver (after Unplug) and says what it left behind: empty
     // when no pool and no registry handle is outstanding.

@@ -1,7 +1,9 @@
 #include "midipinclient.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 MidiPinClient::MidiPinClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden)
 {
@@ -77,6 +79,18 @@ void MidiPinClient::TakeCompleted(std::vector<Event>* events, NTSTATUS* failed)
         }
         m_frames.pop_front();
     }
+}
+
+bool MidiPinClient::AllEnded(unsigned ms)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (Frame& frame : m_frames) {
+        while (!frame.request->Done()) {
+            if (std::chrono::steady_clock::now() > giveUp) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return true;
 }
 
 void MidiPinClient::CancelAll()

@@ -42,6 +42,10 @@ public:
     void TakeCompleted(std::vector<Event>* events, NTSTATUS* failed);
     // Cancels whatever is queued and waits for it to end.
     void CancelAll();
+    // Whether every queued request has ended, waiting up to `ms` of real time.
+    bool AllEnded(unsigned ms);
+    // The device was removed: the system closed the pin.
+    void Abandon() { m_pin->Abandon(); }
 
 private:
     struct Frame {

@@ -3,6 +3,7 @@
 // sessions checked byte-exact, pins opened and closed idle, UrbSize changes,
 // unplug and replug. The bus runs as fast as the work allows. Any verifier
 // finding, failed check or leak at the end fails the run.
+#include "asiophase.h"
 #include "audioloopsession.h"
 #include "devicesettings.h"
 #include "kernelrig.h"
@@ -13,6 +14,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 namespace {
@@ -27,7 +29,8 @@ constexpr ULONG kUrbSizes[] = {1, 2, 4, 5, 8, 10, 16, 20};
 struct Tally {
     uint64_t audioSessions = 0, audioFrames = 0;
     uint64_t midiSessions = 0, midiMessages = 0, midiBytes = 0;
-    uint64_t idleOpens = 0, urbSizeChanges = 0, urbSizeRefused = 0, replugs = 0;
+    uint64_t idleOpens = 0, urbSizeChanges = 0, urbSizeRefused = 0, replugs = 0, surpriseRemovals = 0;
+    uint64_t asioPhases = 0, asioSessions = 0, asioPanelChanges = 0, asioSamples = 0;
     uint64_t failures = 0;
 };
 
@@ -48,14 +51,14 @@ public:
     void Step()
     {
         const uint32_t pick = Below(100);
-        if (pick < 30) {
+        if (pick < 28) {
             const uint32_t buffers = 10 + Below(300);
             const ULONG rate = Below(2) ? 48000 : 44100;
             const AudioSessionResult r = RunAudioLoopSession(m_rig, kRenderPin, kCapturePin, rate, buffers);
             ++m_tally.audioSessions;
             m_tally.audioFrames += r.framesChecked;
             Report("audio", r.fault, buffers, rate);
-        } else if (pick < 60) {
+        } else if (pick < 56) {
             const MidiPinPair& pins = m_midiPins[Below(uint32_t(m_midiPins.size()))];
             MidiMix mix(m_random(), MidiMixProfile::Full);
             const uint64_t messages = 1 + Below(2000);
@@ -64,7 +67,7 @@ public:
             m_tally.midiMessages += r.messages;
             m_tally.midiBytes += r.bytesReceived;
             Report("midi", r.fault, messages, pins.outPin);
-        } else if (pick < 75) {
+        } else if (pick < 68) {
             // A client that opens a pin, looks and leaves.
             const MidiPinPair& pins = m_midiPins[Below(uint32_t(m_midiPins.size()))];
             MidiPinClient in(*m_rig.Filter(), pins.inPin, pins.hidden);
@@ -75,19 +78,70 @@ public:
             }
             ++m_tally.idleOpens;
             Report("idle open", NT_SUCCESS(in.Status()) ? "" : "a MIDI in pin did not open", 0, pins.inPin);
-        } else if (pick < 92) {
+        } else if (pick < 80) {
             ULONG size = kUrbSizes[Below(std::size(kUrbSizes))];
             const NTSTATUS status = m_rig.Filter()->Property(KSPROPSETID_DeviceSettings, KSPROPERTY_DEVICESETTINGS_URBSIZE,
                                                              KSPROPERTY_TYPE_SET, &size, sizeof(size));
             ++m_tally.urbSizeChanges;
             if (!NT_SUCCESS(status)) ++m_tally.urbSizeRefused;
             if (m_verbose) std::printf("urbsize %lu: 0x%08X\n", static_cast<unsigned long>(size), unsigned(status));
-        } else {
+        } else if (pick < 88) {
             m_rig.Unplug();
             ++m_tally.replugs;
             if (m_verbose) std::printf("unplugged and plugged again\n");
             Plug();
+        } else if (pick < 97) {
+            SurpriseRemoval();
+        } else {
+            AsioPhase();
         }
+    }
+
+    // Pulled out with reads queued on an in pin and a SysEx half written on
+    // an out pin: every request ends with a status, and the next plug works.
+    void SurpriseRemoval()
+    {
+        const MidiPinPair& pins = m_midiPins[Below(uint32_t(m_midiPins.size()))];
+        {
+            MidiPinClient out(*m_rig.Filter(), pins.outPin, pins.hidden);
+            MidiPinClient in(*m_rig.Filter(), pins.inPin, pins.hidden);
+            if (!NT_SUCCESS(out.Status()) || !NT_SUCCESS(in.Status())) {
+                Report("surprise removal", "a MIDI pin did not open", 0, pins.outPin);
+                return;
+            }
+            for (int i = 0; i < 4; ++i) in.Read(64);
+            out.Write({0xF0, 0x41, 0x10});
+            m_rig.Bus().StepFrames(Below(5));
+            m_rig.SurpriseUnplug();
+            ++m_tally.surpriseRemovals;
+            if (!in.AllEnded(20000) || !out.AllEnded(20000)) {
+                // The clients' destructors would wait for ever.
+                std::printf("fault: a request never ended after a surprise removal (seed %llu)\n",
+                            static_cast<unsigned long long>(m_seed));
+                std::fflush(stdout);
+                std::_Exit(1);
+            }
+            in.Abandon();
+            out.Abandon();
+        }
+        if (m_verbose) std::printf("surprise removal with I/O in flight\n");
+        Plug();
+    }
+
+    // The kernel side steps aside for a virtual Windows with the ASIO
+    // driver, then comes back: no driver of either may leave anything.
+    void AsioPhase()
+    {
+        const std::string leaks = m_rig.UnloadAndCheckLeaks();
+        if (!leaks.empty()) Report("unload before ASIO", leaks, 0, 0);
+        const AsioPhaseResult r = RunAsioPhase(m_random, 1 + int(Below(4)));
+        ++m_tally.asioPhases;
+        m_tally.asioSessions += r.sessions;
+        m_tally.asioPanelChanges += r.panelChanges;
+        m_tally.asioSamples += r.samplesChecked;
+        m_asioMs += r.streamedMs;
+        Report("asio", r.fault, r.sessions, r.streamedMs);
+        Plug();
     }
 
     bool Finish()
@@ -101,7 +155,7 @@ public:
     }
 
     // One bus serves every plug, so its frame counter runs on.
-    uint64_t BusFrames() { return m_rig.Bus().CurrentFrame() - m_startFrame; }
+    uint64_t BusFrames() { return m_rig.Bus().CurrentFrame() - m_startFrame + m_asioMs; }
     const Tally& Counts() const { return m_tally; }
     uint64_t Findings() const { return m_rig.Findings(); }
     bool Plugged() const { return m_rig.Plugged(); }
@@ -138,6 +192,7 @@ private:
     bool m_verbose;
     Tally m_tally;
     ULONG m_startFrame = 0;
+    uint64_t m_asioMs = 0;  // bus time the ASIO stretches streamed, on their own machines' buses
 };
 
 }  // namespace
@@ -177,6 +232,11 @@ int main(int argc, char** argv)
     std::printf("  idle pin opens %llu, UrbSize changes %llu (%llu refused), unplug and replug %llu\n",
                 static_cast<unsigned long long>(t.idleOpens), static_cast<unsigned long long>(t.urbSizeChanges),
                 static_cast<unsigned long long>(t.urbSizeRefused), static_cast<unsigned long long>(t.replugs));
+    std::printf("  surprise removals with I/O in flight %llu\n", static_cast<unsigned long long>(t.surpriseRemovals));
+    std::printf("  ASIO stretches %llu (%llu sessions started and stopped, %llu buffer changes on the panel, %llu samples "
+                "checked sample-exact)\n",
+                static_cast<unsigned long long>(t.asioPhases), static_cast<unsigned long long>(t.asioSessions),
+                static_cast<unsigned long long>(t.asioPanelChanges), static_cast<unsigned long long>(t.asioSamples));
     std::printf("  failures %llu, verifier findings %llu\n", static_cast<unsigned long long>(t.failures),
                 static_cast<unsigned long long>(soak.Findings()));
     return clean ? 0 : 1;
