@@ -15,6 +15,11 @@
 
 // Bus frames between the device hearing a sample and sending it back.
 constexpr ULONG kLoopDelayFrames = 2;
+// The driver's waits for the bus (an OUT buffer the device has not taken yet)
+// give up after a second of real time; a bus stepped by a thread that a busy
+// machine leaves unscheduled for that long would make the driver drop what
+// it was sending. The runs stretch those time-outs instead.
+constexpr double kTimeoutScale = 60.0;
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
@@ -47,6 +52,7 @@ bool MusicSubFormat(kmsim::KsClientHandle& filter, ULONG pin, GUID* subFormat)
 KernelRig::KernelRig()
 {
     m_keyHandlesBefore = kmsim::OpenKeyHandleCount();
+    kmsim::SetTimeoutScale(kTimeoutScale);
     kmsim::SetViolationHandler([this](const kmsim::Violation& v) {
         ++m_findings;
         std::fprintf(stderr, "verifier: %s: %s\n", v.category.c_str(), v.message.c_str());
@@ -58,6 +64,7 @@ KernelRig::~KernelRig()
     if (Plugged()) Unplug();
     if (m_driver) kmsim::UnloadDriver(m_driver);
     kmsim::SetViolationHandler(nullptr);
+    kmsim::SetTimeoutScale(1.0);
 }
 
 NTSTATUS KernelRig::Plug(uint16_t product)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "km/ksclient.h"
+#include "streamframequeue.h"
 
 #include <ks.h>
 #include <ksmedia.h>
@@ -11,7 +12,6 @@
 #include "devicesettings.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -36,27 +36,19 @@ public:
     NTSTATUS Write(const std::vector<uint8_t>& event);
     // Queues a read frame with room for `bytes`.
     NTSTATUS Read(ULONG bytes);
-    size_t Queued() const { return m_frames.size(); }
+    size_t Queued() const { return m_frames.Size(); }
     // Takes the completed frames at the head of the queue. Read frames'
     // events go to *events; a frame that failed sets *failed.
     void TakeCompleted(std::vector<Event>* events, NTSTATUS* failed);
     // Cancels whatever is queued and waits for it to end.
-    void CancelAll();
+    void CancelAll() { m_frames.CancelAll(); }
     // Whether every queued request has ended, waiting up to `ms` of real time.
-    bool AllEnded(unsigned ms);
+    bool AllEnded(unsigned ms) { return m_frames.AllEnded(ms); }
     // The device was removed: the system closed the pin.
     void Abandon() { m_pin->Abandon(); }
 
 private:
-    struct Frame {
-        KSSTREAM_HEADER header{};
-        std::vector<uint8_t> data;
-        std::unique_ptr<kmsim::KsStreamRequest> request;
-        bool read = false;
-    };
-    NTSTATUS Queue(std::vector<uint8_t> bytes, bool read);
-
     NTSTATUS m_status = STATUS_UNSUCCESSFUL;
     std::unique_ptr<kmsim::KsClientHandle> m_pin;
-    std::deque<Frame> m_frames;  // the caller's thread alone
+    StreamFrameQueue m_frames;
 };

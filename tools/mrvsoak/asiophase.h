@@ -16,6 +16,10 @@ struct AsioPhaseResult {
     uint64_t panelChanges = 0;
     uint64_t samplesChecked = 0;
     uint64_t streamedMs = 0;  // of audio, at the stream's rate
+    // Sessions whose loop had a gap while the virtual bus's clock had run
+    // past the host (the machine too busy to run the host in time, as a
+    // real-time host on a loaded machine would glitch): counted, not faults.
+    uint64_t glitchesUnderLoad = 0;
     std::string fault;        // empty when every session was exact
 };
 

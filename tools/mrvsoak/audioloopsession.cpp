@@ -1,10 +1,12 @@
 #include "audioloopsession.h"
 
+#include "pinconnect.h"
+#include "streamframequeue.h"
+
 #include <ks.h>
 #include <ksmedia.h>
 
 #include <algorithm>
-#include <deque>
 #include <thread>
 #include <vector>
 
@@ -50,31 +52,18 @@ PcmFormat StereoPcm24(ULONG rate)
     return f;
 }
 
-KSPIN_CONNECT Connect(ULONG pinId)
-{
-    KSPIN_CONNECT connect{};
-    connect.Interface.Set = KSINTERFACESETID_Standard;
-    connect.Interface.Id = KSINTERFACE_STANDARD_STREAMING;
-    connect.Medium.Set = KSMEDIUMSETID_Standard;
-    connect.Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
-    connect.PinId = pinId;
-    connect.Priority.PriorityClass = KSPRIORITY_NORMAL;
-    connect.Priority.PrioritySubClass = 1;
-    return connect;
-}
-
 // A pin with its queued frames; every frame ends before the pin closes.
 class AudioPin {
 public:
     AudioPin(KernelRig& rig, ULONG pinId, const PcmFormat& format) : m_rig(rig)
     {
-        m_status = rig.Filter()->CreatePin(Connect(pinId), &format.format, &m_pin);
+        m_status = rig.Filter()->CreatePin(StreamingPinConnect(pinId), &format.format, &m_pin);
     }
     ~AudioPin()
     {
         if (!m_pin) return;
         Leave(KSSTATE_STOP);
-        for (auto& frame : m_frames) frame.request->Wait();
+        m_frames.CancelAll();
         m_pin->Close();
     }
     NTSTATUS Status() const { return m_status; }
@@ -88,40 +77,23 @@ public:
         m_rig.Bus().StopPacing();
         return status;
     }
-    NTSTATUS Queue(std::vector<uint8_t> bytes, bool capture)
-    {
-        Frame& frame = m_frames.emplace_back();
-        frame.data = std::move(bytes);
-        frame.header.Size = sizeof(KSSTREAM_HEADER);
-        frame.header.FrameExtent = ULONG(frame.data.size());
-        frame.header.DataUsed = capture ? 0 : ULONG(frame.data.size());
-        frame.header.Data = frame.data.data();
-        const NTSTATUS status = m_pin->SubmitStream(capture ? IOCTL_KS_READ_STREAM : IOCTL_KS_WRITE_STREAM,
-                                                    &frame.header, sizeof(frame.header), &frame.request);
-        if (!frame.request) m_frames.pop_back();
-        return status;
-    }
+    NTSTATUS Queue(std::vector<uint8_t> bytes, bool capture) { return m_frames.Submit(*m_pin, std::move(bytes), capture); }
     // Completed frames at the head: their bytes, or a failed status.
     bool TakeCompleted(std::vector<uint8_t>* bytes, NTSTATUS* status)
     {
-        if (m_frames.empty() || !m_frames.front().request->Done()) return false;
-        Frame& frame = m_frames.front();
-        *status = frame.request->Wait();
-        bytes->assign(frame.data.begin(), frame.data.begin() + frame.header.DataUsed);
-        m_frames.pop_front();
+        StreamFrameQueue::Frame* frame = m_frames.CompletedHead();
+        if (!frame) return false;
+        *status = frame->request->Wait();
+        bytes->assign(frame->data.begin(), frame->data.begin() + frame->header.DataUsed);
+        m_frames.PopHead();
         return true;
     }
 
 private:
-    struct Frame {
-        KSSTREAM_HEADER header{};
-        std::vector<uint8_t> data;
-        std::unique_ptr<kmsim::KsStreamRequest> request;
-    };
     KernelRig& m_rig;
     NTSTATUS m_status = STATUS_UNSUCCESSFUL;
     std::unique_ptr<kmsim::KsClientHandle> m_pin;
-    std::deque<Frame> m_frames;
+    StreamFrameQueue m_frames;
 };
 
 }  // namespace

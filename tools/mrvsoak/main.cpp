@@ -30,7 +30,7 @@ struct Tally {
     uint64_t audioSessions = 0, audioFrames = 0;
     uint64_t midiSessions = 0, midiMessages = 0, midiBytes = 0;
     uint64_t idleOpens = 0, urbSizeChanges = 0, urbSizeRefused = 0, replugs = 0, surpriseRemovals = 0;
-    uint64_t asioPhases = 0, asioSessions = 0, asioPanelChanges = 0, asioSamples = 0;
+    uint64_t asioPhases = 0, asioSessions = 0, asioPanelChanges = 0, asioSamples = 0, asioGlitchesUnderLoad = 0;
     uint64_t failures = 0;
 };
 
@@ -139,6 +139,7 @@ public:
         m_tally.asioSessions += r.sessions;
         m_tally.asioPanelChanges += r.panelChanges;
         m_tally.asioSamples += r.samplesChecked;
+        m_tally.asioGlitchesUnderLoad += r.glitchesUnderLoad;
         m_asioMs += r.streamedMs;
         Report("asio", r.fault, r.sessions, r.streamedMs);
         Plug();
@@ -237,6 +238,9 @@ int main(int argc, char** argv)
                 "checked sample-exact)\n",
                 static_cast<unsigned long long>(t.asioPhases), static_cast<unsigned long long>(t.asioSessions),
                 static_cast<unsigned long long>(t.asioPanelChanges), static_cast<unsigned long long>(t.asioSamples));
+    if (t.asioGlitchesUnderLoad != 0)
+        std::printf("  ASIO sessions with a gap while the machine was too busy to run the host in time: %llu\n",
+                    static_cast<unsigned long long>(t.asioGlitchesUnderLoad));
     std::printf("  failures %llu, verifier findings %llu\n", static_cast<unsigned long long>(t.failures),
                 static_cast<unsigned long long>(soak.Findings()));
     return clean ? 0 : 1;
