@@ -1,6 +1,6 @@
 #include "midipinclient.h"
 
-#include "pinconnect.h"
+#include "kspinrequests.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,7 +12,7 @@ MidiPinClient::MidiPinClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hi
     format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
     format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
     format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
-    m_status = filter.CreatePin(StreamingPinConnect(pinId), &format, &m_pin);
+    m_status = filter.CreatePin(PinConnect(pinId), &format, &m_pin);
     if (NT_SUCCESS(m_status)) m_status = m_pin->SetState(KSSTATE_RUN);
 }
 

@@ -1,6 +1,6 @@
 #include "audioloopsession.h"
 
-#include "pinconnect.h"
+#include "kspinrequests.h"
 #include "streamframequeue.h"
 
 #include <ks.h>
@@ -25,39 +25,12 @@ int32_t Signal(uint64_t frame, int channel)
     return int32_t(v << 8) >> 8 | channel;
 }
 
-struct PcmFormat {
-    KSDATAFORMAT format;
-    WAVEFORMATEXTENSIBLE wave;
-};
-
-PcmFormat StereoPcm24(ULONG rate)
-{
-    PcmFormat f{};
-    f.format.FormatSize = sizeof(KSDATAFORMAT) + sizeof(WAVEFORMATEXTENSIBLE);
-    f.format.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    f.format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    f.format.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    f.format.SampleSize = kChannels * kBytesPerSample;
-    WAVEFORMATEX& w = f.wave.Format;
-    w.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
-    w.nChannels = kChannels;
-    w.nSamplesPerSec = rate;
-    w.wBitsPerSample = 8 * kBytesPerSample;
-    w.nBlockAlign = kChannels * kBytesPerSample;
-    w.nAvgBytesPerSec = rate * w.nBlockAlign;
-    w.cbSize = 22;
-    f.wave.Samples.wValidBitsPerSample = w.wBitsPerSample;
-    f.wave.dwChannelMask = 3;
-    f.wave.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    return f;
-}
-
 // A pin with its queued frames; every frame ends before the pin closes.
 class AudioPin {
 public:
-    AudioPin(KernelRig& rig, ULONG pinId, const PcmFormat& format) : m_rig(rig)
+    AudioPin(KernelRig& rig, ULONG pinId, const WaveFormat& format) : m_rig(rig)
     {
-        m_status = rig.Filter()->CreatePin(StreamingPinConnect(pinId), &format.format, &m_pin);
+        m_status = rig.Filter()->CreatePin(PinConnect(pinId), &format.format, &m_pin);
     }
     ~AudioPin()
     {
@@ -102,7 +75,7 @@ AudioSessionResult RunAudioLoopSession(KernelRig& rig, ULONG renderPin, ULONG ca
                                        uint32_t buffers)
 {
     AudioSessionResult result;
-    const PcmFormat format = StereoPcm24(rate);
+    const WaveFormat format = PcmFormat(rate, 8 * kBytesPerSample, kChannels, true);
     AudioPin render(rig, renderPin, format);
     AudioPin capture(rig, capturePin, format);
     if (!NT_SUCCESS(render.Status()) || !NT_SUCCESS(capture.Status())) {
