@@ -4,6 +4,7 @@
 #include "hostsystem.h"
 #include "installeddrivers.h"
 #include "signals.h"
+#include "um/umverifier.h"
 
 #include <objbase.h>
 
@@ -66,11 +67,8 @@ std::string Session(HostSystem& system, IASIO& driver, double seconds, AsioPhase
     return "";
 }
 
-}  // namespace
-
-AsioPhaseResult RunAsioPhase(std::mt19937_64& random, int sessions)
+void RunSessions(std::mt19937_64& random, int sessions, AsioPhaseResult& result)
 {
-    AsioPhaseResult result;
     SystemOptions options;
     options.product = kLoopingProduct;
     options.fastClock = true;
@@ -78,13 +76,13 @@ AsioPhaseResult RunAsioPhase(std::mt19937_64& random, int sessions)
     std::unique_ptr<HostSystem> system = HostSystem::Start(options, &error);
     if (!system) {
         result.fault = "the virtual Windows did not start: " + error;
-        return result;
+        return;
     }
     ComScope com;
     const auto drivers = ListInstalledAsioDrivers();
     if (!com.Ready() || drivers.empty() || !drivers.front().clsidValid) {
         result.fault = "the ASIO driver is not registered";
-        return result;
+        return;
     }
     // The desktop keeps the panel's script for every later panel (init opens
     // one on a first run) and its pictures with it: they live as long.
@@ -110,5 +108,16 @@ AsioPhaseResult RunAsioPhase(std::mt19937_64& random, int sessions)
         result.fault = Session(*system, *driver, 0.1 + double(random() % 2000) / 1000, &result);
         ++result.sessions;
     }
+}
+
+}  // namespace
+
+AsioPhaseResult RunAsioPhase(std::mt19937_64& random, int sessions)
+{
+    AsioPhaseResult result;
+    const size_t handles = umsim::OpenHandleCount();
+    RunSessions(random, sessions, result);
+    // The drivers released and the virtual Windows gone: nothing of theirs stays open.
+    if (result.fault.empty() && umsim::OpenHandleCount() != handles) result.fault = "Win32 handles left open";
     return result;
 }
