@@ -50,7 +50,8 @@ public:
     virtual void StreamEnding() {}
     // Bus frames the system's clock let pass while the host was behind the
     // audio it had handed over (the machine too busy to run the host in
-    // time): a gap in the loop then is the machine's, not the driver's.
+    // time, where a real-time host glitches too): a gap in the loop then may
+    // be the machine's rather than the driver's.
     virtual uint64_t FramesPastHost() const { return 0; }
 };
 

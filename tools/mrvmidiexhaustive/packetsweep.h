@@ -30,6 +30,7 @@ struct Mismatch {
     const char* what;
 };
 
+// Each worker thread fills its own; they are added up after the threads end.
 struct SweepTally {
     // [CIN][outcome]
     std::array<std::array<uint64_t, kOutcomeCount>, 16> counts{};

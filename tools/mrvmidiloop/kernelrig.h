@@ -21,6 +21,7 @@ struct MidiPinPair {
     bool hidden;  // the HiddenMidi subformat
 };
 
+// Driven from one thread; only the findings count is written from others.
 class KernelRig {
 public:
     KernelRig();
@@ -57,6 +58,6 @@ private:
     hardware::MarvolanDevice* m_hardware = nullptr;
     std::unique_ptr<kmsim::KsClientHandle> m_filter;
     size_t m_keyHandlesBefore = 0;
-    std::atomic<uint64_t> m_findings{0};
+    std::atomic<uint64_t> m_findings{0};  // counted by whichever thread the verifier catches
     int m_plugs = 0;
 };

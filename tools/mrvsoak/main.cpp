@@ -1,8 +1,9 @@
 // mrvsoak: bus time of random clients on a virtual device that loops its
 // audio and echoes its MIDI: audio sessions checked sample-exact, MIDI
 // sessions checked byte-exact, pins opened and closed idle, UrbSize changes,
-// unplug and replug. The bus runs as fast as the work allows. Any verifier
-// finding, failed check or leak at the end fails the run.
+// unplug and replug, surprise removal with requests in flight, and
+// stretches with the ASIO driver in a virtual Windows. The bus runs as fast
+// as the work allows. Any verifier finding, failed check or leak fails the run.
 #include "asiophase.h"
 #include "audioloopsession.h"
 #include "devicesettings.h"
@@ -34,6 +35,7 @@ struct Tally {
     uint64_t failures = 0;
 };
 
+// Every action runs on the calling thread, one after another.
 class Soak {
 public:
     Soak(uint64_t seed, bool verbose) : m_random(seed), m_seed(seed), m_verbose(verbose) {}
@@ -41,11 +43,14 @@ public:
     bool Plug()
     {
         const NTSTATUS status = m_rig.Plug(kProduct);
+        m_midiPins = NT_SUCCESS(status) ? m_rig.MidiPins() : std::vector<MidiPinPair>{};
+        m_usable = NT_SUCCESS(status) && !m_midiPins.empty();
         if (!NT_SUCCESS(status)) return Fail("the device did not start", status);
-        m_midiPins = m_rig.MidiPins();
         if (m_midiPins.empty()) return Fail("no MIDI pins", STATUS_SUCCESS);
         return true;
     }
+    // Whether the last plug gave a device the clients can use.
+    bool Usable() const { return m_usable; }
 
     // One random client action.
     void Step()
@@ -159,7 +164,6 @@ public:
     uint64_t BusFrames() { return m_rig.Bus().CurrentFrame() - m_startFrame + m_asioMs; }
     const Tally& Counts() const { return m_tally; }
     uint64_t Findings() const { return m_rig.Findings(); }
-    bool Plugged() const { return m_rig.Plugged(); }
     void MarkStart() { m_startFrame = m_rig.Bus().CurrentFrame(); }
 
 private:
@@ -188,6 +192,7 @@ private:
 
     KernelRig m_rig;
     std::vector<MidiPinPair> m_midiPins;
+    bool m_usable = false;
     std::mt19937_64 m_random;
     uint64_t m_seed;
     bool m_verbose;
@@ -215,7 +220,7 @@ int main(int argc, char** argv)
     soak.MarkStart();
     const uint64_t target = uint64_t(minutes * 60000);
     uint64_t steps = 0;
-    while (soak.BusFrames() < target && soak.Plugged()) {
+    while (soak.BusFrames() < target && soak.Usable()) {
         soak.Step();
         ++steps;
     }
