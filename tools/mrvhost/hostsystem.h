@@ -48,6 +48,11 @@ public:
     virtual void StreamStarting() {}
     virtual void BufferSwitched(int64_t framesHandedOver, double rate) { (void)framesHandedOver, (void)rate; }
     virtual void StreamEnding() {}
+    // Bus frames the system's clock let pass while the host was behind the
+    // audio it had handed over (the machine too busy to run the host in
+    // time, where a real-time host glitches too): a gap in the loop then may
+    // be the machine's rather than the driver's.
+    virtual uint64_t FramesPastHost() const { return 0; }
 };
 
 // A session clock that tells the system.

@@ -283,6 +283,9 @@ int Loop(Host& host)
            (long long)*check.RoundTrip(), Ms(double(*check.RoundTrip()), shape.rate), long(shape.inputLatency),
            long(shape.outputLatency), long(shape.inputLatency + shape.outputLatency),
            Ms(shape.inputLatency + shape.outputLatency, shape.rate));
+    if (host.System().FramesPastHost() != 0)
+        printf("Clock        %llu bus frames passed while the host was behind (a busy machine)\n",
+               (unsigned long long)host.System().FramesPastHost());
     ok = ok && check.Mismatches() == 0;
     printf("%s\n", ok ? "Loopback verified: what was played came back sample-exact and in order."
                       : "Loopback FAILED.");

@@ -15,6 +15,7 @@
 #include "um/virtualmachine.h"
 #include "um/windowsroot.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -127,6 +128,8 @@ public:
         m_fast.moved.notify_all();
     }
 
+    uint64_t FramesPastHost() const override { return m_fast.pastHost.load(); }
+
     void StreamEnding() override
     {
         {
@@ -232,11 +235,12 @@ private:
         for (;;) {
             {
                 std::unique_lock lock(m_fast.mutex);
-                m_fast.moved.wait_for(lock, std::chrono::milliseconds(2), [this] {
+                const bool inStep = m_fast.moved.wait_for(lock, std::chrono::milliseconds(2), [this] {
                     return m_fast.quit || !m_fast.streaming ||
                            int32_t(m_machine->CurrentFrame() - m_fast.allowed) < 0;
                 });
                 if (m_fast.quit) return;
+                if (!inStep) ++m_fast.pastHost;
             }
             m_machine->StepFrames(1);
         }
@@ -249,6 +253,7 @@ private:
         bool streaming = false;
         uint32_t start = 0;    // bus frame when the stream started
         uint32_t allowed = 0;  // the bus may run up to this frame while streaming
+        std::atomic<uint64_t> pastHost{0};  // frames stepped beyond allowed (read by the host's thread)
     } m_fast;
     std::thread m_clock;
 
