@@ -34,8 +34,6 @@ constexpr ULONG kStreamingUrbSize = 2;
 constexpr ULONG kChangedUrbSize = 5;
 // Frames a MIDI message takes from the device to a waiting read.
 constexpr ULONG kMessageFrames = 5;
-// Frames a render transfer may still take to reach the wire.
-constexpr ULONG kTransferLag = 3 * kChangedUrbSize;
 
 // One client doing one operation on a plugged device.
 class Scene {
