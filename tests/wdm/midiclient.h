@@ -24,7 +24,7 @@ public:
         Bytes bytes;
     };
 
-    MidiClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden = false)
+    MidiClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden = false, KSSTATE state = KSSTATE_RUN)
     {
         KSDATAFORMAT format{};
         format.FormatSize = sizeof(format);
@@ -32,7 +32,7 @@ public:
         format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
         format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
         m_status = filter.CreatePin(PinConnect(pinId), &format, &m_pin);
-        if (NT_SUCCESS(m_status)) m_status = m_pin->SetState(KSSTATE_RUN);
+        if (NT_SUCCESS(m_status) && state != KSSTATE_STOP) m_status = m_pin->SetState(state);
     }
     ~MidiClient()
     {
