@@ -98,7 +98,8 @@ private:
     NTSTATUS Resubmit(IsoTransfer& transfer);
     void AddOutstanding();
     // A stream that stopped itself may still have a transfer draining; its
-    // IRP, URB and buffer must not be rebuilt or freed under it.
+    // IRP, URB and buffer must not be rebuilt or freed under it. One the bus
+    // holds past a second is cancelled.
     void WaitForIdle();
     void RemoveOutstanding();
     ULONG CurrentFrame() const;

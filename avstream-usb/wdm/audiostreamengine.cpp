@@ -14,6 +14,9 @@ constexpr ULONG kStartLead = 10;
 constexpr ULONG kMinLead = 5;
 // Starts whose first frame the bus found gone, tried again from a new frame.
 constexpr ULONG kStartAttempts = 4;
+// How long a stopped stream waits for its transfers before cancelling them,
+// in the relative 100-ns units of kernel waits: one second.
+constexpr LONGLONG kDrainWait = -10'000'000;
 
 // The two top bits of a USBD status: 01 = pending.
 bool UrbPending(USBD_STATUS status)
@@ -304,7 +307,15 @@ void AudioStream::Stop()
 // once we have had the lock it has, and the stream may be freed.
 void AudioStream::WaitForIdle()
 {
-    KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, nullptr);
+    // Called only with the stream stopped. Transfers end within their
+    // frames, carrying what clients were told was played; one the bus still
+    // holds a second later is cancelled.
+    LARGE_INTEGER timeout;
+    timeout.QuadPart = kDrainWait;
+    while (KeWaitForSingleObject(&m_idleEvent, Executive, KernelMode, FALSE, &timeout) == STATUS_TIMEOUT) {
+        for (IsoTransfer& transfer : m_transfers)
+            if (ReadAcquire(&transfer.counted)) IoCancelIrp(transfer.irp);
+    }
     KIRQL irql;
     KeAcquireSpinLock(&m_countLock, &irql);
     KeReleaseSpinLock(&m_countLock, irql);

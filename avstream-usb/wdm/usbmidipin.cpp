@@ -167,9 +167,12 @@ bool UsbMidiPin::CopyLeadingEvent(ULONG* length)
             n = reinterpret_cast<const KSMUSICFORMAT*>(frame)->ByteCount;
             if (n > remaining - kEventHeader) n = remaining - kEventHeader;
         }
-        // Only the frame's first event is sent. One with nothing to send (or
-        // that cannot be copied) is used up at once; the next is looked at.
-        if (n == 0 || !ReserveEventCopy(n)) {
+        // Only the frame's first event is sent. One with nothing to send is
+        // used up at once, and one that cannot be copied too, but its client
+        // is told it was not sent; the next is looked at.
+        const bool copied = n != 0 && ReserveEventCopy(n);
+        if (!copied) {
+            if (n != 0) KsStreamPointerSetStatusCode(pointer, STATUS_INSUFFICIENT_RESOURCES);
             KsStreamPointerAdvanceOffsetsAndUnlock(pointer, remaining, 0, FALSE);
             continue;
         }

@@ -95,6 +95,7 @@ struct QueuedIrp {
     ULONG framesLeft = 0;
     bool cancelled = false;
     bool cancelRan = false;  // the cancel routine has been and gone; under the queue lock
+    NTSTATUS status = STATUS_SUCCESS;  // what it completes with unless cancelled; under the queue lock
 };
 
 struct Frame {

@@ -104,7 +104,7 @@ void Finish(QueuedIrp* done)
     if (!done) return;
     StreamQueue& q = done->pin->queue;
     PIRP irp = done->irp;
-    NTSTATUS status = done->cancelled ? STATUS_CANCELLED : STATUS_SUCCESS;
+    NTSTATUS status = done->cancelled ? STATUS_CANCELLED : done->status;
     delete done;
     {
         std::lock_guard lock(q.lock);
@@ -455,6 +455,19 @@ NTSTATUS Advance(const char* routine, PKSSTREAM_POINTER pointer, ULONG inUsed, U
 }
 
 }  // namespace
+
+NTSTATUS KsStreamPointerSetStatusCode(PKSSTREAM_POINTER StreamPointer, NTSTATUS Status)
+{
+    kmsim::ks::Pin* pin = LivePinOfPointer("KsStreamPointerSetStatusCode", StreamPointer);
+    if (!pin) return STATUS_INVALID_PARAMETER;
+    std::lock_guard lock(pin->queue.lock);
+    if (!pin->queue.locked || pin->queue.frames.empty()) {
+        kmsim::ReportViolation("ks", "KsStreamPointerSetStatusCode: the pointer is not locked on a frame");
+        return STATUS_INVALID_PARAMETER;
+    }
+    pin->queue.frames.front().owner->status = Status;
+    return STATUS_SUCCESS;
+}
 
 NTSTATUS KsStreamPointerAdvanceOffsets(PKSSTREAM_POINTER StreamPointer, ULONG InUsed, ULONG OutUsed, BOOLEAN Eject)
 {

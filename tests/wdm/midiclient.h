@@ -24,7 +24,7 @@ public:
         Bytes bytes;
     };
 
-    MidiClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden = false)
+    MidiClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden = false, KSSTATE state = KSSTATE_RUN)
     {
         KSDATAFORMAT format{};
         format.FormatSize = sizeof(format);
@@ -32,7 +32,7 @@ public:
         format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
         format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
         m_status = filter.CreatePin(PinConnect(pinId), &format, &m_pin);
-        if (NT_SUCCESS(m_status)) m_status = m_pin->SetState(KSSTATE_RUN);
+        if (NT_SUCCESS(m_status) && state != KSSTATE_STOP) m_status = m_pin->SetState(state);
     }
     ~MidiClient()
     {
@@ -45,9 +45,9 @@ public:
     NTSTATUS Status() const { return m_status; }
     kmsim::KsClientHandle& Pin() { return *m_pin; }
 
-    // One frame holding these events, each a KSMUSICFORMAT header and its
-    // bytes padded to four.
-    Frame& Write(const std::vector<Bytes>& events)
+    // One frame's bytes holding these events, each a KSMUSICFORMAT header
+    // and its bytes padded to four.
+    static Bytes EventFrame(const std::vector<Bytes>& events)
     {
         size_t total = 0;
         for (const Bytes& event : events) total += (sizeof(KSMUSICFORMAT) + event.size() + 3) & ~size_t(3);
@@ -59,11 +59,13 @@ public:
             std::copy(event.begin(), event.end(), frame.begin() + ptrdiff_t(at + sizeof(header)));
             at += (sizeof(header) + event.size() + 3) & ~size_t(3);
         }
-        return Queue(std::move(frame), IOCTL_KS_WRITE_STREAM, false);
+        return frame;
     }
+    Frame& Write(const std::vector<Bytes>& events) { return Queue(EventFrame(events), IOCTL_KS_WRITE_STREAM, false); }
     Frame& Write(const Bytes& event) { return Write(std::vector<Bytes>{event}); }
     Frame& Read(ULONG bytes) { return Queue(Bytes(bytes, 0xEE), IOCTL_KS_READ_STREAM, true); }
 
+    std::deque<Frame>& Frames() { return m_frames; }
     bool AllDone()
     {
         for (auto& frame : m_frames)

@@ -496,4 +496,7 @@ NTSTATUS KsStreamPointerAdvanceOffsets(PKSSTREAM_POINTER StreamPointer, ULONG In
                                        ULONG OutUsed, BOOLEAN Eject);
 NTSTATUS KsStreamPointerAdvanceOffsetsAndUnlock(PKSSTREAM_POINTER StreamPointer, ULONG InUsed,
                                                 ULONG OutUsed, BOOLEAN Eject);
+// The status the request of the pointer's frame completes with (a cancel
+// still wins). The pointer must be locked.
+NTSTATUS KsStreamPointerSetStatusCode(PKSSTREAM_POINTER StreamPointer, NTSTATUS Status);
 void KsPinAttemptProcessing(PKSPIN Pin, BOOLEAN Asynchronous);

@@ -68,6 +68,23 @@ TEST_F(KsStreamTest, RenderFramesWaitForAttemptsAndCompleteWhenUsedUp)
     EXPECT_EQ(State().rendered, Counting(200, 0));
 }
 
+TEST_F(KsStreamTest, AStatusCodeSetOnAFrameIsWhatItsRequestCompletesWith)
+{
+    std::unique_ptr<KsClientHandle> pin;
+    ASSERT_EQ(CreateRenderPin(*filter_, &pin), STATUS_SUCCESS);
+    ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
+    Frames frames({Counting(10, 0), Counting(10, 10)});
+    std::unique_ptr<KsStreamRequest> request;
+    ASSERT_EQ(pin->SubmitStream(IOCTL_KS_WRITE_STREAM, frames.headers.data(), frames.Bytes(), &request),
+              STATUS_PENDING);
+    State().renderFrameStatus = STATUS_INSUFFICIENT_RESOURCES;
+    KsPinAttemptProcessing(KsPin(kRenderPin), FALSE);
+    State().renderFrameStatus = STATUS_SUCCESS;
+    EXPECT_FALSE(request->Done());
+    KsPinAttemptProcessing(KsPin(kRenderPin), FALSE);
+    EXPECT_EQ(request->Wait(), STATUS_INSUFFICIENT_RESOURCES);
+}
+
 TEST_F(KsStreamTest, MidiFramesAreProcessedOnArrival)
 {
     std::unique_ptr<KsClientHandle> pin;

@@ -133,6 +133,7 @@ NTSTATUS RenderProcess(PKSPIN pin)
                                                                            : g_state.renderBytesPerProcess;
     auto* data = static_cast<const uint8_t*>(pointer->Offset->Data);
     g_state.rendered.insert(g_state.rendered.end(), data, data + n);
+    if (g_state.renderFrameStatus != STATUS_SUCCESS) KsStreamPointerSetStatusCode(pointer, g_state.renderFrameStatus);
     KsStreamPointerAdvanceOffsetsAndUnlock(pointer, n, 0, FALSE);
     return STATUS_PENDING;
 }

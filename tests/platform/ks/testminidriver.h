@@ -47,6 +47,7 @@ struct MinidriverState {
     // Streaming: bytes the render pin takes per Process, what it and the MIDI
     // pin took, and how many frames the capture pin fills (with captureByte).
     ULONG renderBytesPerProcess = 0xFFFFFFFF;
+    NTSTATUS renderFrameStatus = STATUS_SUCCESS;  // set on each frame the render pin takes from
     std::vector<uint8_t> rendered;
     std::vector<uint8_t> midiReceived;
     ULONG captureFrames = 0;
