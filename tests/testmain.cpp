@@ -2,6 +2,7 @@
 // and every test must leave the pool and the registry handles exactly as it
 // found them.
 #include "km/verifier.h"
+#include "um/umverifier.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ class VerifierListener : public testing::EmptyTestEventListener {
     {
         kmsim::TakeViolations();
         kmsim::ClearPoolFaults();
+        umsim::ClearHeapFaults();
         kmsim::ClearDebugOutput();
         kmsim::ResetLockOrder();
         before_ = kmsim::PoolOutstandingAll();
@@ -30,6 +32,7 @@ class VerifierListener : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo& info) override
     {
         kmsim::ClearPoolFaults();
+        umsim::ClearHeapFaults();
         kmsim::PoolUsage after = kmsim::PoolOutstandingAll();
         if (after.bytes != before_.bytes || after.allocations != before_.allocations) {
             g_poolLeaked = true;

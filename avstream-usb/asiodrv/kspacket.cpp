@@ -58,7 +58,12 @@ HRESULT KsPacket::read(CKsPin* capturePin)
 {
     prepareHeader(in, 0);
     HRESULT hr = capturePin->ReadData(&in.header, &in.overlapped);
-    if (FAILED(hr)) SetEvent(m_events[0]);
+    // The write of this cycle is not queued after a failed read: both
+    // halves are idle, or the shut-down would wait for a write never sent.
+    if (FAILED(hr)) {
+        SetEvent(m_events[0]);
+        SetEvent(m_events[1]);
+    }
     return hr;
 }
 

@@ -33,7 +33,8 @@ public:
     void waitUntilIdle();
 
     // Queue the capture read (header rebuilt) and the render write; S_OK when
-    // queued. A half that could not be queued counts as complete.
+    // queued. A half that could not be queued counts as complete; after a
+    // failed read the write is not queued either, and counts as complete too.
     HRESULT read(CKsPin* capturePin);
     HRESULT write(CKsPin* renderPin);
 

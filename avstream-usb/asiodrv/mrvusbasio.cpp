@@ -68,6 +68,8 @@ MrvUsbAsio::MrvUsbAsio(IUnknown* pOuter, HRESULT* phr)
       outputChannels(nullptr),
       bufferSize(0),
       streamThread(INVALID_HANDLE_VALUE),
+      startedEvent(INVALID_HANDLE_VALUE),
+      startError(ASE_OK),
       notifyThread(INVALID_HANDLE_VALUE),
       quitEvent(INVALID_HANDLE_VALUE),
       settingsEvent(INVALID_HANDLE_VALUE),
@@ -219,25 +221,36 @@ bool MrvUsbAsio::tryFilter(CKsAudFilter* candidate)
         render->ClosePin();
         return false;
     }
+    numInputs = inputs;
+    numOutputs = outputs;
+    // A driver that hid channels it could not describe would look like
+    // another device to the host.
+    if (!buildChannelInfos()) {
+        KsTrace(1, "Out of memory for the channel records");
+        setErrorMessage("Not enough memory to open %.60s.", device);
+        capture->ClosePin();
+        render->ClosePin();
+        numInputs = numOutputs = 0;
+        return false;
+    }
     filter = candidate;
     renderPin = render;
     capturePin = capture;
-    numInputs = inputs;
-    numOutputs = outputs;
-    buildChannelInfos();
     enableSettingsEvent();
     return true;
 }
 
-void MrvUsbAsio::buildChannelInfos()
+bool MrvUsbAsio::buildChannelInfos()
 {
     delete[] inputChannels;
     delete[] outputChannels;
     inputChannels = new (std::nothrow) ASIOChannelInfo[numInputs > 0 ? numInputs : 1]();
     outputChannels = new (std::nothrow) ASIOChannelInfo[numOutputs > 0 ? numOutputs : 1]();
     if (!inputChannels || !outputChannels) {
-        numInputs = inputChannels ? numInputs : 0;
-        numOutputs = outputChannels ? numOutputs : 0;
+        delete[] inputChannels;
+        delete[] outputChannels;
+        inputChannels = outputChannels = nullptr;
+        return false;
     }
     for (int input = 0; input < 2; ++input) {
         ASIOChannelInfo* infos = input ? inputChannels : outputChannels;
@@ -248,6 +261,7 @@ void MrvUsbAsio::buildChannelInfos()
             _snprintf(infos[i].name, sizeof infos[i].name - 1, input ? "Input %d" : "Output %d", int(i + 1));
         }
     }
+    return true;
 }
 
 bool MrvUsbAsio::enableSettingsEvent()

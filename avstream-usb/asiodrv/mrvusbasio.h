@@ -78,7 +78,8 @@ private:
     bool enableSettingsEvent();
     void closeFilter();
     bool stopStreamThread();
-    void buildChannelInfos();
+    void closeStartedEvent();
+    bool buildChannelInfos();  // false when out of memory (nothing is left allocated)
     void freeHostBuffers();
     // Input and output records of createBuffers are checked before anything changes.
     bool hostChannelsValid(const ASIOBufferInfo* bufferInfos, LONG numChannels) const;
@@ -103,6 +104,8 @@ private:
     ASIOChannelInfo* outputChannels;      // host's thread
     LONG bufferSize;                      // host's thread; fixed by the first getBufferSize
     HANDLE streamThread;                  // host's thread
+    HANDLE startedEvent;                  // host's thread; StreamThread signals it once its start-up is done
+    std::atomic<ASIOError> startError;    // StreamThread, before it signals startedEvent; read by start
     HANDLE notifyThread;                  // host's thread
     HANDLE quitEvent;                     // host's thread
     HANDLE settingsEvent;                 // host's thread

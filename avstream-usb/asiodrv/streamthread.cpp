@@ -55,25 +55,34 @@ DWORD WINAPI StreamThread::run(LPVOID driver)
         ready = ring[i].allocate(pinBufferBytes(captureFormat, frames), pinBufferBytes(renderFormat, frames));
     }
     timeBeginPeriod(1);
+    // start reports what went wrong here: without its ring or with a pin that
+    // cannot run, the thread would stream nothing and the host never learn.
+    ASIOError started = ready ? ASE_OK : ASE_NoMemory;
     for (KSSTATE state : kRunUp) {
-        capture->SetState(state);
-        render->SetState(state);
+        if (started != ASE_OK) break;
+        if (FAILED(capture->SetState(state)) || FAILED(render->SetState(state))) started = ASE_HWMalfunction;
     }
+    asio.startError = started;
+    SetEvent(asio.startedEvent);
+    ready = started == ASE_OK;
 
     LONG position = 0;
     int index = 0;
     OverloadTracker overloads;
     ULONGLONG samplePosition = 0;
     AsioTimeInfo& timeInfo = asio.asioTime.timeInfo;
+    bool failed = false;  // the loop ended by itself, not by stop
     while (ready && asio.running) {
         KsPacket& packet = ring[position];
         DWORD waited = packet.waitForCompletion();
         if (waited == WAIT_TIMEOUT) {
             KsTrace(1, "packet.WaitForCompletion() TIMED OUT! :-S");
+            failed = true;
             break;
         }
         if (waited != WAIT_OBJECT_0) {
             KsTrace(1, "packet.WaitForCompletion() failed - code %d", int(GetLastError()));
+            failed = true;
             break;
         }
         ASIOCallbacks* host = asio.callbacks;
@@ -105,11 +114,13 @@ DWORD WINAPI StreamThread::run(LPVOID driver)
         HRESULT hr = packet.read(capture);
         if (FAILED(hr)) {
             KsTrace(1, "packet.in.Read() failed - code %d", int(hr));
+            failed = true;
             break;
         }
         hr = packet.write(render);
         if (FAILED(hr)) {
             KsTrace(1, "packet.in.Read() failed - code %d", int(hr));
+            failed = true;
             break;
         }
         position = (position + 1) % packets;
@@ -126,6 +137,9 @@ DWORD WINAPI StreamThread::run(LPVOID driver)
         delete[] ring;
     }
     timeEndPeriod(1);
+    // Streaming stopped without the host asking: it must set the driver up
+    // again, and only a reset tells it so.
+    if (failed) asio.requestReset();
     asio.running = false;
     return 0;
 }

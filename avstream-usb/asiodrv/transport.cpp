@@ -10,6 +10,13 @@
 
 namespace {
 constexpr DWORD kStopWaitMs = 1000;
+constexpr DWORD kStartWaitMs = 2000;
+}
+
+void MrvUsbAsio::closeStartedEvent()
+{
+    if (startedEvent != INVALID_HANDLE_VALUE) CloseHandle(startedEvent);
+    startedEvent = INVALID_HANDLE_VALUE;
 }
 
 ASIOError MrvUsbAsio::start()
@@ -32,15 +39,32 @@ try {
     memset(&asioTime.timeCode.timeCodeSamples, 0, sizeof asioTime.timeCode.timeCodeSamples);
     memset(&asioTime.timeInfo.samplePosition, 0, sizeof asioTime.timeInfo.samplePosition);
     memset(&asioTime.timeInfo.systemTime, 0, sizeof asioTime.timeInfo.systemTime);
+    startedEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!startedEvent) {
+        startedEvent = INVALID_HANDLE_VALUE;
+        return ASE_NoMemory;
+    }
+    startError = ASE_OK;
     running = true;
     HANDLE thread = CreateThread(NULL, 0, StreamThread::run, this, CREATE_SUSPENDED, NULL);
     if (!thread) {
         running = false;
+        closeStartedEvent();
         return ASE_HWMalfunction;
     }
     streamThread = thread;
     SetThreadPriority(streamThread, THREAD_PRIORITY_TIME_CRITICAL);
     ResumeThread(streamThread);
+    // The thread builds its ring and runs the pins up; a failure there is
+    // start's. A start-up slower than this is taken as started.
+    const bool done = WaitForSingleObject(startedEvent, kStartWaitMs) == WAIT_OBJECT_0;
+    if (done && startError != ASE_OK) {
+        const ASIOError error = startError;
+        stopStreamThread();
+        closeStartedEvent();
+        return error;
+    }
+    if (done) closeStartedEvent();
     return ASE_OK;
 } catch (...) {
     return ASE_HWMalfunction;
@@ -64,5 +88,7 @@ bool MrvUsbAsio::stopStreamThread()
     if (WaitForSingleObject(streamThread, kStopWaitMs) == WAIT_TIMEOUT) TerminateThread(streamThread, WAIT_TIMEOUT);
     CloseHandle(streamThread);
     streamThread = INVALID_HANDLE_VALUE;
+    // The thread no longer signals it (a slow start-up left it open).
+    closeStartedEvent();
     return wasRunning;
 }

@@ -1,5 +1,6 @@
 // The PnP manager: driver loading and the device stack's PnP and power IRPs.
 #include "km/pnpmanager.h"
+#include "km/systemallocations.h"
 
 #include "km/devicenodes.h"
 #include "km/driverobject.h"
@@ -69,11 +70,21 @@ PDEVICE_OBJECT TopOfStack(PDEVICE_OBJECT pdo)
 
 // Builds the request the way the PnP manager does (PnP IRPs start as
 // STATUS_NOT_SUPPORTED), sends it to the top of the stack and waits.
+// The IRP of a removal is the system's: it reaches the drivers whatever the
+// pool's fault injection does (the drivers' own allocations may still fail).
+enum class Delivery { MayFail, Must };
+
 template <typename Fill>
-NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, Fill fill)
+NTSTATUS SendToStack(PDEVICE_OBJECT pdo, UCHAR major, UCHAR minor, Fill fill, Delivery delivery = Delivery::MayFail)
 {
     PDEVICE_OBJECT top = TopOfStack(pdo);
-    PIRP irp = IoAllocateIrp(top->StackSize, FALSE);
+    PIRP irp = nullptr;
+    if (delivery == Delivery::Must) {
+        SystemAllocations system;
+        irp = IoAllocateIrp(top->StackSize, FALSE);
+    } else {
+        irp = IoAllocateIrp(top->StackSize, FALSE);
+    }
     if (!irp) return STATUS_INSUFFICIENT_RESOURCES;
     irp->IoStatus.Status = major == IRP_MJ_PNP ? STATUS_NOT_SUPPORTED : STATUS_SUCCESS;
     PIO_STACK_LOCATION sp = IoGetNextIrpStackLocation(irp);
@@ -215,9 +226,10 @@ void AwaitOpenFiles(PDEVICE_OBJECT pdo, OpenFiles openFiles)
 NTSTATUS UnplugDevice(PDEVICE_OBJECT pdo, bool surprise, OpenFiles openFiles)
 {
     if (!IsDevicePlugged(pdo)) return STATUS_NO_SUCH_DEVICE;
-    if (surprise) SendToStack(pdo, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, [](PIO_STACK_LOCATION) {});
+    auto nothing = [](PIO_STACK_LOCATION) {};
+    if (surprise) SendToStack(pdo, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, nothing, Delivery::Must);
     AwaitOpenFiles(pdo, openFiles);
-    NTSTATUS status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, [](PIO_STACK_LOCATION) {});
+    NTSTATUS status = SendToStack(pdo, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, nothing, Delivery::Must);
     if (pdo->AttachedDevice) {
         ReportViolation("pnp", "a driver left its device object attached after IRP_MN_REMOVE_DEVICE");
     }

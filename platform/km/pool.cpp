@@ -5,6 +5,7 @@
 
 #include "km/irptracker.h"
 #include "km/lockorder.h"
+#include "km/systemallocations.h"
 #include "km/verifier.h"
 
 #include <cstdio>
@@ -137,6 +138,14 @@ uint64_t InjectedFailures()
     return pool.injectedFailures;
 }
 
+namespace {
+thread_local int t_systemAllocations = 0;  // nesting depth of SystemAllocations on this thread
+}
+
+SystemAllocations::SystemAllocations() { ++t_systemAllocations; }
+SystemAllocations::~SystemAllocations() { --t_systemAllocations; }
+bool SystemAllocations::Active() { return t_systemAllocations > 0; }
+
 }  // namespace kmsim
 
 using kmsim::ThePool;
@@ -151,8 +160,11 @@ PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag)
     {
         std::lock_guard lock(pool.mutex);
         ++pool.allocationCount;
-        bool fail = pool.failingTags.count(Tag) != 0;
-        if (pool.failNth != 0 && --pool.failNth == 0) fail = true;
+        bool fail = false;
+        if (!kmsim::SystemAllocations::Active()) {
+            fail = pool.failingTags.count(Tag) != 0;
+            if (pool.failNth != 0 && --pool.failNth == 0) fail = true;
+        }
         if (fail) {
             ++pool.injectedFailures;
             return NULL;

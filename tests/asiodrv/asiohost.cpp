@@ -15,6 +15,7 @@ namespace {
 void Record(LONG index, unsigned long long position, unsigned long long systemTime)
 {
     HostLog& log = Log();
+    if (log.disposed) ++log.lateCallbacks;
     if (log.work) log.work(index);
     {
         std::lock_guard lock(log.mutex);
@@ -47,6 +48,7 @@ void SampleRateDidChange(ASIOSampleRate) {}
 LONG AsioMessage(LONG selector, LONG value, void*, double*)
 {
     HostLog& log = Log();
+    if (log.disposed) ++log.lateCallbacks;
     switch (selector) {
     case kAsioSelectorSupported:
         return value == kAsioResetRequest || value == kAsioSupportsTimeInfo || value == kAsioOverload;
@@ -175,6 +177,8 @@ void AsioTest::SetUp()
         log.messages.clear();
         log.supportsTimeInfo = false;
         log.work = nullptr;
+        log.disposed = false;
+        log.lateCallbacks = 0;
     }
     // Keys every Windows installation has.
     for (auto [root, path] : {std::pair{HKEY_CLASSES_ROOT, "CLSID"}, std::pair{HKEY_LOCAL_MACHINE, "SOFTWARE"}}) {
@@ -193,9 +197,7 @@ void AsioTest::SetUp()
 
 void AsioTest::TearDown()
 {
-    if (m_asio) m_asio->Release();
-    m_asio = nullptr;
-    CurrentDriver() = nullptr;
+    ReleaseDriver();
     if (m_module) FreeLibrary(m_module);
     CoFreeUnusedLibraries();
     CoUninitialize();
@@ -262,6 +264,36 @@ void AsioTest::StartAllChannels(IASIO* asio, std::vector<ASIOBufferInfo>& infos,
     for (LONG i = 0; i < outputs; ++i) infos.push_back({ASIOFalse, i, {}});
     ASSERT_EQ(asio->createBuffers(infos.data(), LONG(infos.size()), bufferSize, HostCallbacks()), ASE_OK);
     ASSERT_EQ(asio->start(), ASE_OK);
+}
+
+void AsioTest::ReleaseDriver()
+{
+    if (m_asio) m_asio->Release();
+    m_asio = nullptr;
+    CurrentDriver() = nullptr;
+}
+
+void AsioTest::PlayAgain()
+{
+    {
+        std::lock_guard lock(Log().mutex);
+        Log().switches.clear();
+        Log().messages.clear();
+        Log().work = nullptr;
+    }
+    Log().disposed = false;
+    IASIO* asio = CreateAndInit();
+    ASSERT_NE(asio, nullptr);
+    std::vector<ASIOBufferInfo> infos;
+    LONG bufferSize = 0;
+    m_machine->StartClock(true);
+    StartAllChannels(asio, infos, bufferSize);
+    // Beyond the primed packets: the device completes requests again.
+    EXPECT_TRUE(Log().WaitFor([] { return Log().switches.size() >= 5; })) << Log().switches.size();
+    EXPECT_EQ(asio->stop(), ASE_OK);
+    EXPECT_EQ(asio->disposeBuffers(), ASE_OK);
+    m_machine->StopClock();
+    ReleaseDriver();
 }
 
 }  // namespace asiotest

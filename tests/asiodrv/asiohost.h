@@ -13,6 +13,7 @@
 
 #include <objbase.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -32,6 +33,10 @@ struct HostLog {
     std::vector<LONG> messages;                 // asioMessage selectors other than queries
     bool supportsTimeInfo = false;              // the answer to kAsioSupportsTimeInfo
     std::function<void(LONG index)> work;       // the host's processing inside a switch
+    // Set by the test once disposeBuffers has returned: the driver may not
+    // call the host after that, and every call that still comes is counted.
+    std::atomic<bool> disposed{false};
+    std::atomic<int> lateCallbacks{0};
 
     // Waits until pred holds; the bound only keeps a broken driver from
     // hanging the run.
@@ -83,6 +88,13 @@ protected:
     IASIO* CreateAndInit();
     // getBufferSize, createBuffers for every channel, start.
     void StartAllChannels(IASIO* asio, std::vector<ASIOBufferInfo>& infos, LONG& bufferSize);
+
+    // Releases the driver the test created.
+    void ReleaseDriver();
+    // What a host does after a failure or a reset: creates the driver again,
+    // starts every channel and gets buffer switches from the running device
+    // (the bus clock runs meanwhile), then stops, disposes and releases it.
+    void PlayAgain();
 
     IASIO* m_asio = nullptr;
     HMODULE m_module = NULL;  // keeps the driver loaded while the test looks into it

@@ -11,21 +11,15 @@
 #include <setupapi.h>
 
 #include "machinefixture.h"
-#include "setupcommands.h"
-#include "testmachine.h"
-#include "um/rundll32.h"
-#include "um/virtualmachine.h"
-#include "um/windowsroot.h"
+#include "packageinstall.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-namespace {
+using namespace installtest;
 
-constexpr uint16_t kClassCompliantProduct = 0x0100;
-constexpr char kMediaClass[] = "{4d36e96c-e325-11ce-bfc1-08002be10318}";
-constexpr const char* kModels = sizeof(void*) == 8 ? "Marvolan.NTamd64" : "Marvolan.NTx86";
+namespace {
 
 DWORD ConfigFlags(const std::string& instanceId)
 {
@@ -55,33 +49,6 @@ std::string InterfaceText(const GUID& category, const char* name)
     return text;
 }
 
-class PackageInstall : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        m_base = std::filesystem::path(testing::TempDir()) / "packageinstall_test";
-        std::filesystem::remove_all(m_base);
-        m_root = std::make_unique<umsim::WindowsRoot>((m_base / "root").string());
-        ASSERT_TRUE(m_root->Opened()) << m_root->Error();
-        m_machine = std::make_unique<umsim::VirtualMachine>(umsim::InstalledWindows{});
-    }
-    void TearDown() override
-    {
-        m_machine.reset();
-        m_root.reset();
-        std::filesystem::remove_all(m_base);
-    }
-
-    // The build's package folder, as an installer ships it.
-    std::string Package() const { return MRV_PACKAGE_DIR; }
-    std::string PackageInf() const { return Package() + "/mrvusbaudio.inf"; }
-    DWORD Run(const std::string& commandLine) { return RunSetupCommand(commandLine.c_str()); }
-
-    std::filesystem::path m_base;
-    std::unique_ptr<umsim::WindowsRoot> m_root;
-    std::unique_ptr<umsim::VirtualMachine> m_machine;
-};
-
 TEST_F(PackageInstall, TheCoInstallerMovesTheDeviceFromTheGenericDriverAndAReplugReinstallsIt)
 {
     // The generic class package is part of every Windows and takes the device.
@@ -94,11 +61,7 @@ TEST_F(PackageInstall, TheCoInstallerMovesTheDeviceFromTheGenericDriverAndAReplu
 
     // The installer: the package into the driver store, the co-installer
     // beside the system's and registered for the MEDIA class.
-    EXPECT_EQ(Run("InstallOemInfs \"" + Package() + "\""), 0u);
-    ASSERT_TRUE(m_root->InstallFile(Package() + "/mrvusbaudio_coinst.dll", "C:\\Windows\\System32\\mrvusbaudio_coinst.dll"));
-    std::string error;
-    ASSERT_TRUE(umsim::RunDll32(std::string("mrvusbaudio_coinst.dll,ClassCoInstaller_Register ") + kMediaClass, &error))
-        << error;
+    StorePackageAndRegisterCoInstaller();
 
     // Our rank penalty cleared and the generic node marked bad, the package wins.
     EXPECT_EQ(Run("UpdateDriverForModels \"" + PackageInf() + "\" " + kModels), 0u);

@@ -7,6 +7,7 @@
 #include "um/desktop.h"
 #include "um/network.h"
 #include "um/shell.h"
+#include "um/umverifier.h"
 #include "scratchwindowsroot.h"
 #include "um/windowsroot.h"
 
@@ -347,6 +348,71 @@ TEST_F(CheckForUpdatesTest, QuitDuringTheDownloadLeavesTheWorkerItsJob)
     // The worker finishes the download on its own and starts the installer.
     m_server.Release();
     EXPECT_TRUE(WaitUntil([] { return !umsim::ShellExecutions().empty(); }));
+}
+
+// ---- Out of memory at every heap allocation of an accepted update ----
+
+// One more than the check with its download allocates; the coverage test
+// keeps this in step with the code.
+constexpr uint64_t kDownloadCells = 2;
+
+class DownloadFaults : public CheckForUpdatesTest, public testing::WithParamInterface<uint64_t> {
+protected:
+    void SetUp() override
+    {
+        CheckForUpdatesTest::SetUp();
+        m_server.SetAnswer(Offer());
+        m_server.SetInstaller("setup.exe", kInstaller);
+        m_answer = IDYES;
+    }
+
+    // The check started the installer it downloaded.
+    static bool InstallerStarted()
+    {
+        auto runs = umsim::ShellExecutions();
+        return runs.size() == 1 && runs[0].started;
+    }
+};
+
+TEST_P(DownloadFaults, FailsWithNothingLeftOrStartsTheInstallerAndTheNextCheckWorks)
+{
+    const size_t handlesBefore = umsim::OpenHandleCount();
+    const uint64_t injectedBefore = umsim::InjectedHeapFailures();
+    umsim::FailNthHeapAllocation(GetParam());
+    const int result = Check();
+    umsim::ClearHeapFaults();
+    const bool injected = umsim::InjectedHeapFailures() != injectedBefore;
+    if (injected) {
+        EXPECT_EQ(result, 1);
+        EXPECT_TRUE(umsim::ShellExecutions().empty());
+    } else {
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(InstallerStarted());
+    }
+    EXPECT_TRUE(umsim::OpenDialogs().empty()) << "a dialog was left up";
+    EXPECT_EQ(umsim::OpenHandleCount(), handlesBefore);
+
+    umsim::ResetShell();
+    EXPECT_EQ(Check(), 0);
+    EXPECT_TRUE(InstallerStarted());
+}
+
+INSTANTIATE_TEST_SUITE_P(Allocations, DownloadFaults, testing::Range<uint64_t>(1, kDownloadCells + 1),
+                         [](const testing::TestParamInfo<uint64_t>& info) {
+                             return "Download" + std::to_string(info.param);
+                         });
+
+class DownloadFaultsCoverage : public DownloadFaults {};
+
+TEST_F(DownloadFaultsCoverage, TheLastCellIsPastTheChecksLastAllocation)
+{
+    umsim::FailNthHeapAllocation(UINT64_MAX);
+    EXPECT_EQ(Check(), 0);
+    const uint64_t allocations = umsim::HeapAllocationsSinceArmed();
+    umsim::ClearHeapFaults();
+    std::cout << "An accepted update makes " << allocations << " heap allocations\n";
+    EXPECT_GT(allocations, 0u) << "the checker's heap is not the one the faults reach";
+    EXPECT_LT(allocations, kDownloadCells);
 }
 
 }  // namespace

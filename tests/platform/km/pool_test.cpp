@@ -1,3 +1,4 @@
+#include "km/systemallocations.h"
 #include "km/verifier.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,21 @@ TEST(Pool, AllocationCountCountsFailedAllocationsToo)
     PVOID p = ExAllocatePoolWithTag(NonPagedPool, 8, kTag);
     EXPECT_EQ(kmsim::PoolAllocationCount(), before + 2);
     ExFreePool(p);
+}
+
+TEST(Pool, TheSystemsOwnAllocationsPassTheFaultInjectionByWithoutTakingItsTurn)
+{
+    kmsim::FailNthAllocation(1);
+    kmsim::FailTag(kTag);
+    PVOID system = nullptr;
+    {
+        kmsim::SystemAllocations scope;
+        system = ExAllocatePoolWithTag(NonPagedPool, 8, kTag);
+    }
+    EXPECT_NE(system, nullptr);
+    EXPECT_EQ(ExAllocatePoolWithTag(NonPagedPool, 8, kOtherTag), nullptr) << "the armed failure is the next one's";
+    kmsim::ClearPoolFaults();
+    ExFreePool(system);
 }
 
 struct PoolMisuse {

@@ -1,13 +1,18 @@
 // The Windows runtime's _vsnprintf, case-blind compares, the secure string
-// functions and the wide _snwprintf.
+// functions and the wide _snwprintf; the heap's fault injection.
 #include <windows.h>
 
 #include "um/umverifier.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
+#include <thread>
+#include <vector>
 
 TEST(Crt, SnprintfThatFitsIsTerminated)
 {
@@ -87,4 +92,46 @@ TEST(Crt, SnwprintfTakesWideStringsForPercentS)
     for (WCHAR& c : path) c = u'x';
     EXPECT_EQ(_snwprintf(path, 4, u"%s", u"abcdef"), -1);
     EXPECT_EQ(std::u16string(path, 5), u"abcdx");
+}
+
+// ---- The heap's fault injection behind the nothrow operator new ----
+
+TEST(CrtHeapFaults, TheNthNothrowAllocationFailsOnceAndTheThrowingFormsNever)
+{
+    const uint64_t before = umsim::InjectedHeapFailures();
+    umsim::FailNthHeapAllocation(2);
+    std::unique_ptr<int> first(new (std::nothrow) int(1));
+    std::unique_ptr<int> throwing(new int(2));  // not counted
+    std::unique_ptr<char[]> second(new (std::nothrow) char[16]);
+    std::unique_ptr<char[]> third(new (std::nothrow) char[16]);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(umsim::HeapAllocationsSinceArmed(), 3u);
+    umsim::ClearHeapFaults();
+    EXPECT_EQ(umsim::HeapAllocationsSinceArmed(), 0u);
+    EXPECT_EQ(umsim::InjectedHeapFailures(), before + 1);
+}
+
+TEST(CrtHeapFaults, ThreadsAllocatingAtOnceSeeExactlyOneFailure)
+{
+    const uint64_t before = umsim::InjectedHeapFailures();
+    constexpr int kThreads = 4, kEach = 1000;
+    std::atomic<int> failed{0};
+    umsim::FailNthHeapAllocation(kThreads * kEach / 2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i) {
+                int* p = new (std::nothrow) int(i);
+                if (!p) ++failed;
+                delete p;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(umsim::HeapAllocationsSinceArmed(), uint64_t(kThreads * kEach));
+    umsim::ClearHeapFaults();
+    EXPECT_EQ(failed.load(), 1);
+    EXPECT_EQ(umsim::InjectedHeapFailures(), before + 1);
 }

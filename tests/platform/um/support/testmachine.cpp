@@ -4,6 +4,7 @@
 #include "hardware/classcompliant.h"
 #include "hardware/devices.h"
 #include "hardware/marvolandevice.h"
+#include "km/verifier.h"
 
 extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 
@@ -33,5 +34,12 @@ usbsim::VirtualDevice* NewTwoRenderStreamDevice()
                               MarvolanStrings(u"Marvolan Two Outputs")};
     return MakeDeviceFromDescriptors(std::move(set)).release();
 }
+
+void FailNthPoolAllocation(uint64_t n) { kmsim::FailNthAllocation(n); }
+void ClearPoolFaults() { kmsim::ClearPoolFaults(); }
+uint64_t InjectedPoolFailures() { return kmsim::InjectedFailures(); }
+uint64_t PoolAllocationCount() { return kmsim::PoolAllocationCount(); }
+uint64_t PoolOutstandingBytes() { return kmsim::PoolOutstandingAll().bytes; }
+std::string PoolLeakReport() { return kmsim::PoolLeakReport(); }
 
 }  // namespace umtest

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace usbsim {
@@ -26,6 +27,16 @@ usbsim::VirtualDevice* NewLoopbackDevice(uint16_t productId, uint32_t delayFrame
 // A class-compliant device whose filter has two render streams (two
 // render pins) and one capture stream.
 usbsim::VirtualDevice* NewTwoRenderStreamDevice();
+
+// ---- The kernel's pool, as user-mode tests see it --------------------------------
+// FailNthPoolAllocation(1) fails the kernel's next pool allocation, on any
+// thread; the count covers every tag.
+void FailNthPoolAllocation(uint64_t n);
+void ClearPoolFaults();
+uint64_t InjectedPoolFailures();     // since the process started
+uint64_t PoolAllocationCount();      // made so far, failed ones included
+uint64_t PoolOutstandingBytes();     // of every tag
+std::string PoolLeakReport();
 
 // ---- The scripted filter ------------------------------------------------------
 enum class FakeInterfaces { Standard, LoopedOnly };
