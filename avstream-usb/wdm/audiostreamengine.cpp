@@ -118,6 +118,14 @@ NTSTATUS AudioStream::Start()
         // in flight, so its URB is ours to read.
         if (!NT_SUCCESS(status) && m_transfers[0].urb->UrbHeader.Status == USBD_STATUS_BAD_START_FRAME) continue;
         if (NT_SUCCESS(status)) status = Submit(m_transfers[1], anchor + m_urbSize);
+        // Held up as long between the two hand-downs: the first is called
+        // back (not handed down again), and both go again from now.
+        if (!NT_SUCCESS(status) && m_transfers[1].urb->UrbHeader.Status == USBD_STATUS_BAD_START_FRAME) {
+            WriteBooleanRelease(&m_running, FALSE);
+            if (ReadAcquire(&m_transfers[0].counted)) IoCancelIrp(m_transfers[0].irp);
+            WaitForIdle();
+            continue;
+        }
         break;
     }
     InterlockedDecrement(&StartingStreamCount);

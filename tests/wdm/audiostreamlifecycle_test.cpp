@@ -105,19 +105,26 @@ TEST_F(AudioStreamLifecycle, APinEnteringRunWhilePoweredDownStartsAtPowerUp)
 }
 
 // A start held up past the bus's scheduling window (a loaded machine) finds
-// its first frame gone; it chooses again instead of leaving the pin silent.
-TEST_F(AudioStreamLifecycle, AStartWhoseFirstFrameIsGoneChoosesAgain)
+// the frame of its first or of its second transfer gone; it chooses again
+// instead of leaving the pin silent or failing the change that restarted it.
+TEST_F(AudioStreamLifecycle, AStartWhoseFirstOrSecondFrameIsGoneChoosesAgain)
 {
     Plug(hardware::kAudioMidi);
-    StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
-    m_bed.Usb().InjectFault({.action = usbsim::RequestFault::Action::Fail,
-                             .function = URB_FUNCTION_ISOCH_TRANSFER,
-                             .status = STATUS_UNSUCCESSFUL,
-                             .usbdStatus = USBD_STATUS_BAD_START_FRAME});
-    ASSERT_EQ(render.Run(), STATUS_SUCCESS);
-    Step(40);
-    EXPECT_GT(WirePackets(kQuadRender), 0u);
-    ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
+    for (ULONG nth : {1u, 2u}) {
+        SCOPED_TRACE("refused transfer " + std::to_string(nth));
+        StreamClient render(m_bed.Bus(), *m_filter, kRenderPin, PcmFormat(48000, 24, 4));
+        m_bed.Usb().InjectFault({.action = usbsim::RequestFault::Action::Fail,
+                                 .nth = nth,
+                                 .function = URB_FUNCTION_ISOCH_TRANSFER,
+                                 .status = STATUS_UNSUCCESSFUL,
+                                 .usbdStatus = USBD_STATUS_BAD_START_FRAME});
+        ASSERT_EQ(render.Run(), STATUS_SUCCESS);
+        const size_t packets = WirePackets(kQuadRender);
+        Step(40);
+        EXPECT_GT(WirePackets(kQuadRender), packets);
+        EXPECT_TRUE(m_device->RenderStream(0)->IsRunning());
+        ASSERT_EQ(render.Pause(), STATUS_SUCCESS);
+    }
 }
 
 // Both transfers reach the bus after their frames passed (a completion
