@@ -27,6 +27,9 @@ Table& TheTable()
 // ignores them when it looks a handle up.
 uintptr_t Key(HANDLE handle) { return reinterpret_cast<uintptr_t>(handle) & ~uintptr_t(3); }
 
+// Values are handed out upwards from 0x1000 and never reused.
+bool HandedOut(uintptr_t value, uintptr_t next) { return value >= 0x1000 && value < next; }
+
 }  // namespace
 
 const char* KindName(ObjectKind kind)
@@ -98,10 +101,17 @@ std::shared_ptr<HandleObject> LookupHandle(HANDLE handle, const char* routine)
     // Null and INVALID_HANDLE_VALUE are ordinary failures callers test for;
     // anything else is a handle that was closed or never existed.
     if (handle && handle != INVALID_HANDLE_VALUE) {
-        bool wasOurs = value >= 0x1000 && value < next;
-        ReportHandleMisuse(handle, routine, wasOurs ? "the handle was already closed" : "not a handle");
+        ReportHandleMisuse(handle, routine, HandedOut(value, next) ? "the handle was already closed" : "not a handle");
     }
     return nullptr;
+}
+
+bool WasClosedHandle(HANDLE handle)
+{
+    Table& t = TheTable();
+    std::lock_guard lock(t.mutex);
+    const uintptr_t value = Key(handle);
+    return HandedOut(value, t.next) && t.objects.find(value) == t.objects.end();
 }
 
 std::shared_ptr<HandleObject> PeekHandle(HANDLE handle)

@@ -66,6 +66,8 @@ std::shared_ptr<T> LookupHandleOf(HANDLE handle, ObjectKind kind, const char* ro
 // The object a handle names, or null, without a finding: for the calls
 // whose purpose is to ask whether a handle is still valid (IsWindow).
 std::shared_ptr<HandleObject> PeekHandle(HANDLE handle);
+// Whether the value was handed out once and has been closed since.
+bool WasClosedHandle(HANDLE handle);
 // Takes the handle out of the table; the object dies with its last user.
 std::shared_ptr<HandleObject> RemoveHandle(HANDLE handle, const char* routine);
 

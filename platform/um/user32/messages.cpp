@@ -131,14 +131,14 @@ namespace {
 
 LRESULT Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
 {
-    auto window = LookupWindow(hwnd, routine);
+    auto window = LookupMessageTarget(hwnd, routine);
     return window ? SendToOwner(window, message, wParam, lParam) : 0;
 }
 
 // The narrow form of a message whose text the procedures keep wide.
 LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
 {
-    auto window = LookupWindow(hwnd, routine);
+    auto window = LookupMessageTarget(hwnd, routine);
     if (!window) return 0;
     switch (message) {
     case WM_SETTEXT:
@@ -182,7 +182,7 @@ LRESULT SendNarrow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const 
 
 bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, const char* routine)
 {
-    auto window = LookupWindow(hwnd, routine);
+    auto window = LookupMessageTarget(hwnd, routine);
     if (!window) return false;
     std::lock_guard lock(DesktopLock());
     Queue().push_back({hwnd, message, wParam, lParam, window->thread});

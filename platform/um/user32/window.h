@@ -88,6 +88,11 @@ std::shared_ptr<Window> LookupWindow(HWND hwnd, const char* routine);
 // The same without a finding, for IsWindow and queued messages whose
 // window has gone.
 std::shared_ptr<Window> PeekWindow(HWND hwnd);
+// The window a message is sent or posted to. Another thread may destroy it
+// at any moment, and Windows then fails the call with
+// ERROR_INVALID_WINDOW_HANDLE: a window that has gone is that ordinary
+// failure, a value that never named a handle is still a finding.
+std::shared_ptr<Window> LookupMessageTarget(HWND hwnd, const char* routine);
 // The control with the id among the dialog's children, or null.
 std::shared_ptr<Window> ChildById(const Window& dialog, int id);
 

@@ -26,6 +26,14 @@ std::shared_ptr<Window> PeekWindow(HWND hwnd)
     return std::static_pointer_cast<Window>(object);
 }
 
+std::shared_ptr<Window> LookupMessageTarget(HWND hwnd, const char* routine)
+{
+    if (auto window = PeekWindow(hwnd)) return window;
+    if (!WasClosedHandle(reinterpret_cast<HANDLE>(hwnd))) return LookupWindow(hwnd, routine);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+}
+
 std::shared_ptr<Window> ChildById(const Window& dialog, int id)
 {
     for (HWND child : dialog.children) {

@@ -297,10 +297,13 @@ TEST_F(Dialogs, AWindowUsedAfterItsDialogEndedIsAVerifierFinding)
     EXPECT_FALSE(IsWindow(seen));
     EXPECT_EQ(capture.Count("handle"), 0u) << "IsWindow is how one asks";
     EXPECT_FALSE(SetDlgItemTextA(seen, kLengthLabel, "x"));
-    EXPECT_FALSE(PostMessageW(seen, WM_USER, 0, 0));
     EXPECT_FALSE(DestroyWindow(seen));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_EQ(capture.Count("handle"), 3u);
+    EXPECT_EQ(capture.Count("handle"), 2u);
+    // A message is the one use another thread cannot avoid racing with the
+    // window's end: it fails as on Windows, without a finding.
+    EXPECT_FALSE(PostMessageW(seen, WM_USER, 0, 0));
+    EXPECT_EQ(capture.Count("handle"), 2u);
 }
 
 TEST_F(Dialogs, AScriptRunsOnTheThreadThatShowsTheDialog)

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "um/desktop.h"
+#include "um/umverifier.h"
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,25 @@ TEST_F(SendMessageTest, TwoThreadsSendingToEachOtherServeEachOther)
     owner.join();
     EXPECT_FALSE(IsWindow(peer));
     EXPECT_TRUE(DestroyWindow(window));
+}
+
+// A worker may message a window its owner has just destroyed: Windows fails
+// the call, and so does this, without a finding; a value that never was a
+// handle still is one.
+TEST_F(SendMessageTest, MessagesToAWindowThatHasGoneFailAsOnWindows)
+{
+    Seen seen;
+    HWND window = Create(&seen);
+    ASSERT_TRUE(DestroyWindow(window));
+    umsim::ViolationCapture findings;
+    SetLastError(0);
+    EXPECT_EQ(SendMessageW(window, kPing + 30, 1, 0), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_FALSE(PostMessageW(window, kPing + 30, 1, 0));
+    EXPECT_EQ(findings.Count("handle"), 0u);
+    EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(uintptr_t(0x7FFF0000)), kPing, 0, 0), 0);
+    EXPECT_EQ(findings.Count("handle"), 1u);
+    EXPECT_TRUE(seen.messages.empty());
 }
 
 TEST_F(SendMessageTest, ASenderWaitingForAWindowThatGoesGetsZero)
