@@ -39,7 +39,9 @@ std::optional<Node> ReadNode(const uint8_t* block, size_t offset, size_t limit)
     // A text value's length counts UTF-16 units, a binary one bytes.
     size_t valueBytes = type == 1 ? valueLength * 2 : valueLength;
     if (valueBytes && (at > node.end || valueBytes > node.end - at)) return std::nullopt;
-    node.value = VersionValue{block + at, valueBytes, type == 1};
+    // An empty value still points inside its node, not at the alignment
+    // padding past a node that ends unaligned.
+    node.value = VersionValue{block + std::min(at, node.end), valueBytes, type == 1};
     node.childrenBegin = std::min(Align4(at + valueBytes), node.end);
     return node;
 }

@@ -3,6 +3,7 @@
 // and the test program's own debug-flagged version.
 #include <windows.h>
 
+#include "um/version/versiontree.h"
 #include "um/windowsroot.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,17 @@ TEST(VersionInfo, FilesWithoutVersionsAreRefused)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(GetFileVersionInfoSizeA(MRV_TEST_MODULE, NULL), 0u);  // a module without resources
     EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_DATA_NOT_FOUND));
+}
+
+// A node ending short of its value's alignment has an empty value, which
+// must still point inside the block, as every value the walk returns does.
+TEST(VersionInfo, AnEmptyValueOfAnUnalignedNodeStaysInsideTheBlock)
+{
+    const uint8_t block[] = {10, 0, 0, 0, 0, 0, 'A', 0, 0, 0};
+    auto value = umsim::FindVersionValue(block, sizeof block, "\\");
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->size, 0u);
+    EXPECT_LE(value->data, block + sizeof block);
 }
 
 }  // namespace
