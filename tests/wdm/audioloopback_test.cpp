@@ -2,6 +2,7 @@
 // back through the capture pin of a device that loops its output to its
 // input: every sample arrives unchanged and in order.
 #include "hardware/audiosource.h"
+#include "loopbacksignal.h"
 #include "streamclient.h"
 
 namespace {
@@ -9,15 +10,6 @@ namespace {
 constexpr ULONG kRenderPin = 0;
 constexpr ULONG kCapturePin = 2;
 constexpr ULONG kLoopDelayFrames = 3;
-
-// A signal no two neighbouring samples of which are alike, never silent,
-// with the full 24-bit range in use: a fast-moving value with its channel
-// in the low bits.
-int32_t Signal(uint64_t frame, int channel)
-{
-    const uint32_t v = (uint32_t(frame * 2654435761u) & 0xFFFFF0u) | 0x100u;
-    return int32_t(v << 8) >> 8 | channel;
-}
 
 class AudioLoopback : public testing::TestWithParam<ULONG> {};
 
@@ -43,7 +35,7 @@ TEST_P(AudioLoopback, TenSecondsArriveSampleExactAndInOrder)
     auto queueRender = [&] {
         std::vector<uint8_t> bytes;
         for (ULONG f = 0; f < framesPerBuffer; ++f, ++rendered)
-            for (int c = 0; c < 2; ++c) PutSample(bytes, Signal(rendered, c), 24);
+            for (int c = 0; c < 2; ++c) PutSample(bytes, LoopbackSignal(rendered, c), 24);
         render.Write(std::move(bytes));
     };
     // Frames queue from PAUSE on.
@@ -79,14 +71,14 @@ TEST_P(AudioLoopback, TenSecondsArriveSampleExactAndInOrder)
     for (size_t i = 0; i + 3 <= captured.size(); i += 3)
         samples.push_back(int32_t(uint32_t(captured[i]) << 8 | uint32_t(captured[i + 1]) << 16 |
                                   uint32_t(captured[i + 2]) << 24) >> 8);
-    auto start = std::find(samples.begin(), samples.end(), Signal(0, 0));
+    auto start = std::find(samples.begin(), samples.end(), LoopbackSignal(0, 0));
     ASSERT_NE(start, samples.end());
     const size_t silence = size_t(start - samples.begin()) / 2;
     for (auto it = samples.begin(); it != start; ++it) ASSERT_EQ(*it, 0);
     const size_t expected = size_t(buffers) * framesPerBuffer;
     ASSERT_GE(size_t(samples.end() - start) / 2, expected);
     for (size_t f = 0; f < expected; ++f)
-        for (int c = 0; c < 2; ++c) ASSERT_EQ(start[f * 2 + c], Signal(f, c)) << "frame " << f << " channel " << c;
+        for (int c = 0; c < 2; ++c) ASSERT_EQ(start[f * 2 + c], LoopbackSignal(f, c)) << "frame " << f << " channel " << c;
 
     // Latency: a render buffer goes into the transfer after next, and the
     // device loops it back a few frames later; capture starts at the same

@@ -1,6 +1,8 @@
 // The requests a client builds to open pins: a connection and a format.
 #pragma once
 
+#include "devicesettings.h"
+
 #include <ks.h>
 #include <ksmedia.h>
 
@@ -32,6 +34,17 @@ inline WaveFormat PcmFormat(ULONG rate, USHORT bits, USHORT channels, bool exten
         f.wave.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
     }
     return f;
+}
+
+// The MIDI pins' format, or the driver's hidden MIDI format.
+inline KSDATAFORMAT MidiFormat(bool hidden = false)
+{
+    KSDATAFORMAT format{};
+    format.FormatSize = sizeof(format);
+    format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
+    format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
+    format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    return format;
 }
 
 inline KSPIN_CONNECT PinConnect(ULONG pinId)

@@ -7,11 +7,7 @@
 
 MidiPinClient::MidiPinClient(kmsim::KsClientHandle& filter, ULONG pinId, bool hidden)
 {
-    KSDATAFORMAT format{};
-    format.FormatSize = sizeof(format);
-    format.MajorFormat = KSDATAFORMAT_TYPE_MUSIC;
-    format.SubFormat = hidden ? KSDATAFORMAT_SUBTYPE_HiddenMidi : KSDATAFORMAT_SUBTYPE_MIDI;
-    format.Specifier = KSDATAFORMAT_SPECIFIER_NONE;
+    const KSDATAFORMAT format = MidiFormat(hidden);
     m_status = filter.CreatePin(PinConnect(pinId), &format, &m_pin);
     if (NT_SUCCESS(m_status)) m_status = m_pin->SetState(KSSTATE_RUN);
 }

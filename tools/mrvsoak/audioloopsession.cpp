@@ -1,6 +1,7 @@
 #include "audioloopsession.h"
 
 #include "kspinrequests.h"
+#include "loopbacksignal.h"
 #include "streamframequeue.h"
 
 #include <ks.h>
@@ -18,12 +19,6 @@ constexpr int kQueued = 4;
 // Bus time after the last buffer for it to come back through the loop.
 constexpr uint32_t kTailMs = 200;
 
-// No two neighbouring samples alike, never silent, the channel in the low bits.
-int32_t Signal(uint64_t frame, int channel)
-{
-    const uint32_t v = (uint32_t(frame * 2654435761u) & 0xFFFFF0u) | 0x100u;
-    return int32_t(v << 8) >> 8 | channel;
-}
 
 // A pin with its queued frames; every frame ends before the pin closes.
 class AudioPin {
@@ -91,7 +86,7 @@ AudioSessionResult RunAudioLoopSession(KernelRig& rig, ULONG renderPin, ULONG ca
         bytes.reserve(bufferBytes);
         for (uint32_t f = 0; f < framesPerBuffer; ++f, ++rendered) {
             for (int c = 0; c < kChannels; ++c) {
-                const int32_t v = Signal(rendered, c);
+                const int32_t v = LoopbackSignal(rendered, c);
                 for (int b = 0; b < kBytesPerSample; ++b) bytes.push_back(uint8_t(v >> (8 * b)));
             }
         }
@@ -142,7 +137,7 @@ AudioSessionResult RunAudioLoopSession(KernelRig& rig, ULONG renderPin, ULONG ca
     for (size_t i = 0; i + kBytesPerSample <= captured.size(); i += kBytesPerSample)
         samples.push_back(int32_t(uint32_t(captured[i]) << 8 | uint32_t(captured[i + 1]) << 16 |
                                   uint32_t(captured[i + 2]) << 24) >> 8);
-    const auto start = std::find(samples.begin(), samples.end(), Signal(0, 0));
+    const auto start = std::find(samples.begin(), samples.end(), LoopbackSignal(0, 0));
     if (start == samples.end()) {
         result.fault = "the signal never came back";
         return result;
@@ -158,7 +153,7 @@ AudioSessionResult RunAudioLoopSession(KernelRig& rig, ULONG renderPin, ULONG ca
     }
     for (uint64_t f = 0; f < expected; ++f) {
         for (int c = 0; c < kChannels; ++c) {
-            if (start[ptrdiff_t(f * kChannels + c)] != Signal(f, c)) {
+            if (start[ptrdiff_t(f * kChannels + c)] != LoopbackSignal(f, c)) {
                 result.fault = "frame " + std::to_string(f) + " came back changed";
                 return result;
             }
