@@ -13,12 +13,7 @@ NTSTATUS StreamFrameQueue::Submit(kmsim::KsClientHandle& pin, std::vector<uint8_
     Frame& frame = m_frames.emplace_back();
     frame.data = std::move(bytes);
     frame.read = read;
-    frame.header.Size = sizeof(KSSTREAM_HEADER);
-    frame.header.FrameExtent = ULONG(frame.data.size());
-    frame.header.DataUsed = read ? 0 : ULONG(frame.data.size());
-    frame.header.Data = frame.data.data();
-    const NTSTATUS status = pin.SubmitStream(read ? IOCTL_KS_READ_STREAM : IOCTL_KS_WRITE_STREAM, &frame.header,
-                                             sizeof(frame.header), &frame.request);
+    const NTSTATUS status = SubmitStreamFrame(pin, frame, read ? IOCTL_KS_READ_STREAM : IOCTL_KS_WRITE_STREAM, read);
     if (!frame.request) m_frames.pop_back();
     return status;
 }

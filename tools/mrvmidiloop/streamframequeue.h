@@ -3,6 +3,8 @@
 // until its request has ended, so the queue holds them that long.
 #pragma once
 
+#include "streamframe.h"
+
 #include "km/ksclient.h"
 
 #include <ks.h>
@@ -14,10 +16,7 @@
 
 class StreamFrameQueue {
 public:
-    struct Frame {
-        KSSTREAM_HEADER header{};
-        std::vector<uint8_t> data;
-        std::unique_ptr<kmsim::KsStreamRequest> request;
+    struct Frame : StreamFrame {
         bool read = false;
     };
 
