@@ -2,17 +2,11 @@
 // with every allocation of its start failing in turn: nothing may leak or
 // trip the verifier.
 #include "devicesettings.h"
-#include "drivertestbed.h"
-#include "kernelobject.h"
-#include "usbmidipin.h"
+#include "faultmatrix.h"
 
 namespace {
 
-uint64_t DriverPoolBytes()
-{
-    return kmsim::PoolOutstanding(kObjectTag).bytes + kmsim::PoolOutstanding(kBufferTag).bytes +
-           kmsim::PoolOutstanding(kMidiMessageTag).bytes;
-}
+using matrix::DriverPoolBytes;
 
 // One life: plug, power down and up, change UrbSize with a client watching
 // the settings event, unplug. The event must have fired.
